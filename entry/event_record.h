@@ -1,0 +1,51 @@
+// EventRecord: a list of named fields sent to the sibling plug-in Varnix as an
+// "EventSend" request through the host callback.
+//
+// Not locked itself: every user holds the owner's event mutex from Reset to the
+// end of Send.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "request/predicate.h"
+#include "request/tsl_string.h"
+
+class Tessel;
+
+class EventRecord {
+public:
+    explicit EventRecord(Tessel &owner);
+
+    void Reset();
+    void AddText(const char *name, std::string_view text);
+    void AddNumber(const char *name, uint32_t number);
+    void AddTime(const char *name, std::time_t time);
+    // Appends the standard fields, builds the request text and delivers it;
+    // true when the host answered non-zero.
+    bool Send();
+
+    const tslString &RequestText() const { return m_request; }
+    const std::vector<Predicate> &Fields() const { return m_fields; }
+    void SetStatus(int32_t status) { m_status = status; }
+    void SetSeverity(int32_t severity) { m_severity = severity; }
+
+    static const char *StatusName(int32_t status);
+    static const char *SeverityName(int32_t severity);
+    // "Linux " and the kernel release; worked out once per process.
+    static const std::string &OsText();
+
+private:
+    void Add(const char *name, std::string value);
+
+    tslString m_hostName;
+    tslString m_os;
+    int32_t m_status = 0;
+    int32_t m_severity = 4;
+    std::time_t m_date = 0;
+    Tessel &m_owner;
+    tslString m_request;
+    std::vector<Predicate> m_fields;
+};

@@ -1,0 +1,162 @@
+// The invoke pipeline: request record, parse, credential check, the
+// application's "Run", response, hand-over to the host, execution record.
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "entry/event_record.h"
+#include "entry/tessel.h"
+#include "entry/trace_log.h"
+#include "request/tsl_data.h"
+#include "request/tsl_util.h"
+#include "request/xerces_int.h"
+
+namespace {
+
+constexpr std::size_t kLargeAtom = 512;
+constexpr std::size_t kMethodNameLimit = 1023;
+
+bool IsPasswordTarget(const tslString &target) { return strcasecmp(target.c_str(), "password") == 0; }
+
+// The where-clause as one line for the execution record; passwords masked,
+// large values summarised.
+std::string FiltersText(const std::vector<Predicate> &predicates) {
+    std::string text;
+    for (const Predicate &p : predicates) {
+        if (p.logic != LOGIC_NOLOGIC) {
+            text += ' ';
+            text += tslUtil::LogicName(p.logic);
+            text += ' ';
+        }
+        for (int32_t i = 0; i < p.lparen; ++i) text += "( ";
+        text += '\'';
+        text += p.target.view();
+        text += "' ";
+        text += tslUtil::OperatorName(p.oper);
+        text += " '";
+        if (IsPasswordTarget(p.target)) {
+            text += "xxx";
+        } else if (p.atom.size() >= kLargeAtom) {
+            text += "Large value: " + std::to_string(p.atom.size()) + " bytes";
+        } else {
+            text += p.atom.view();
+        }
+        text += '\'';
+        for (int32_t i = 0; i < p.rparen; ++i) text += " )";
+    }
+    return text;
+}
+
+// Keeps the event and key traffic of the Varnix plug-in from producing events.
+bool IsVarnixOwnTraffic(const tslString &tessel, const tslString &dispatch,
+                        const tslString &method) {
+    return tessel == std::string_view("Varnix") && dispatch == std::string_view("Dorvex") &&
+           (method == std::string_view("EventSend") || method == std::string_view("GetPublicKey") ||
+            method == std::string_view("SafDeliver"));
+}
+
+}  // namespace
+
+int32_t Tessel::Invoke(const char *, const char *, const char *, void *, const char *request,
+                       char **response, const char *optionalText, const char *remoteAddress,
+                       void *requestData, uint32_t *length) {
+    const std::time_t start = std::time(nullptr);
+    const char *tessel = m_name.c_str();
+    const char *dispatch = m_dispatchName.c_str();
+
+    auto data = std::make_unique<tslData>(m_version.c_str(), tessel, dispatch, request,
+                                          optionalText, remoteAddress, requestData,
+                                          length != nullptr ? *length : 0);
+    data->m_raw = m_raw;
+
+    try {
+        if (data->ParseRequest() != 0 && !data->m_raw) {
+            TslLog(TSL_ERROR, "Tessel::Invoke: tessel [%s] dispatch [%s] error parsing xml [%s]\n",
+                   tessel, dispatch, data->GetRequest());
+        }
+    } catch (...) {
+        TslLog(TSL_ERROR, "Tessel::Invoke: [%s->%s] exception parsing xml\n", tessel, dispatch);
+    }
+
+    if (!data->m_credentials.empty()) {
+        // No issuer can be trusted without a trust list, which comes with the
+        // credential check; a request with credentials is never served unchecked.
+        std::lock_guard<std::mutex> lock(m_keyMutex);
+        TslLog(TSL_ERROR, "Tessel::Invoke [%s->%s] non-trusted credentials\n", tessel, dispatch);
+        return 401;
+    }
+
+    if (!data->m_table.empty())
+        TslLog(TSL_TRACE, "Tessel::Invoke: [%s->%s] method [%s]\n", tessel, dispatch,
+               data->m_table.c_str());
+
+    int32_t result;
+    try {
+        result = RunMethod(*data);
+    } catch (...) {
+        TslLog(TSL_ERROR, "Tessel::Invoke: tessel [%s->%s] exception calling RunMethod\n", tessel,
+               dispatch);
+        return 400;
+    }
+    if (result != 0)
+        TslLog(TSL_ERROR, "Tessel::Invoke: tessel [%s->%s] error %d calling RunMethod\n", tessel,
+               dispatch, result);
+
+    data->BuildResponse();
+
+    const char *bytes = data->GetResponseBuffer();
+    std::size_t size = data->GetResponseLength();
+    if (size == 0 || bytes == nullptr) {
+        bytes = data->GetResponse();
+        size = data->m_response.size();
+    }
+    char *block = static_cast<char *>(std::malloc(size + 1));
+    if (block == nullptr) throw std::bad_alloc();
+    std::memcpy(block, bytes, size);
+    block[size] = '\0';
+    if (length != nullptr) *length = static_cast<uint32_t>(size);
+    *response = block;
+
+    const std::time_t end = std::time(nullptr);
+    if (!data->m_table.empty() && !IsVarnixOwnTraffic(m_name, m_dispatchName, data->m_table))
+        SendExecutionRecord(*data, result, start, end, length);
+    return result;
+}
+
+void Tessel::SendExecutionRecord(tslData &request, int32_t result, std::time_t start,
+                                 std::time_t end, const uint32_t *length) {
+    const std::string filters = FiltersText(request.m_predicates);
+    std::lock_guard<std::mutex> lock(m_eventMutex);
+    std::string taxonomy = "Network Access.AppServer.Tessel";
+    taxonomy += (result == 200 || result == 0) ? ".S" : ".F";
+    taxonomy += ".I";
+
+    const uint32_t status = result != 0                   ? static_cast<uint32_t>(result)
+                            : request.GetErrorCode() != 0 ? static_cast<uint32_t>(request.GetErrorCode())
+                                                          : 200u;
+    std::string_view method = request.m_table.view();
+    if (method.size() > kMethodNameLimit) method = method.substr(0, kMethodNameLimit);
+
+    EventRecord &event = *m_event;
+    event.Reset();
+    if (!request.m_remoteAddress.empty()) {
+        event.AddText("Remote Client", request.m_remoteAddress.view());
+        event.AddText("c_ip", request.m_remoteAddress.view());
+    }
+    event.AddText("Taxonomy", taxonomy);
+    event.AddNumber("cs_bytes", static_cast<uint32_t>(request.m_xmlrequest.size()));
+    event.AddNumber("sc_bytes", length != nullptr ? *length
+                                                  : static_cast<uint32_t>(request.m_response.size()));
+    event.AddText("cs_method", "Morv");
+    event.AddNumber("cs_status", status);
+    event.AddText("Method", method);
+    event.AddText("EventLog", "com.vkn.Morvium.Tessel");
+    event.AddNumber("Return Code", static_cast<uint32_t>(result));
+    event.AddNumber("Execution Time (seconds)", static_cast<uint32_t>(end - start));
+    if (!filters.empty()) event.AddText("Filters", filters);
+    if (!request.m_transactionId.empty())
+        event.AddText("TransactionId", request.m_transactionId.view());
+    event.Send();
+}

@@ -1,0 +1,112 @@
+#include "entry/trace_log.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+// Plain POSIX state: constant-initialised and trivially destructible, so the log
+// keeps working while the library is being loaded or unloaded.
+pthread_mutex_t g_logMutex = PTHREAD_MUTEX_INITIALIZER;
+std::atomic<int> g_level{TSL_TRACE};
+std::FILE *g_logFile = nullptr;  // guarded by g_logMutex
+
+const char *TagFor(int level) {
+    switch (level) {
+        case TSL_ERROR: return "ERROR: ";
+        case TSL_WARNING: return "WARN:  ";
+        case TSL_TRACE: return "TRACE: ";
+        default: return "?LEVEL?";
+    }
+}
+
+bool Passes(int level, int current) { return current == TSL_FILE || level <= current; }
+
+void WriteAll(int fd, const char *data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n <= 0) return;  // the log reports nothing about itself
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+class LogLock {
+public:
+    LogLock() { pthread_mutex_lock(&g_logMutex); }
+    ~LogLock() { pthread_mutex_unlock(&g_logMutex); }
+    LogLock(const LogLock &) = delete;
+    LogLock &operator=(const LogLock &) = delete;
+};
+
+}  // namespace
+
+// pthread_t is an unsigned long on Linux; its low 32 bits keep the prefix at 20 characters.
+unsigned TslThreadId() { return static_cast<unsigned>(pthread_self() & 0xFFFFFFFFu); }
+
+bool TslLogEnabled(int level) { return Passes(level, g_level.load(std::memory_order_relaxed)); }
+
+void TslLog(int level, const char *format, ...) {
+    // A rejected message costs one load: nothing is formatted and no lock taken.
+    if (!TslLogEnabled(level) || format == nullptr) return;
+
+    constexpr std::size_t kPrefixBytes = 20;
+    char line[kPrefixBytes + kTslMessageBytes];
+    std::snprintf(line, sizeof line, "%s[0x%08x] ", TagFor(level), TslThreadId());
+    const std::size_t prefix = std::strlen(line);
+    va_list args;
+    va_start(args, format);
+    const int wanted = std::vsnprintf(line + prefix, kTslMessageBytes, format, args);
+    va_end(args);
+    if (wanted < 0) return;
+    const std::size_t body = std::min<std::size_t>(static_cast<std::size_t>(wanted),
+                                                   kTslMessageBytes - 1);
+    const std::size_t total = prefix + body;
+
+    LogLock lock;
+    const int current = g_level.load(std::memory_order_relaxed);
+    if (!Passes(level, current)) return;
+    WriteAll(STDERR_FILENO, line, total);
+    if (current == TSL_FILE && g_logFile != nullptr) {
+        char date[128] = {};
+        char time[128] = {};
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        std::strftime(date, sizeof date, "%m/%d/%y", &local);
+        std::strftime(time, sizeof time, "%H:%M:%S", &local);
+        std::fprintf(g_logFile, "%s %s: %.*s", date, time, static_cast<int>(total), line);
+        std::fflush(g_logFile);
+    }
+}
+
+void TslSetLevel(int level) { g_level.store(level, std::memory_order_relaxed); }
+
+int TslGetLevel() { return g_level.load(std::memory_order_relaxed); }
+
+void TslOpenLogFile(const char *path) {
+    LogLock lock;
+    if (g_logFile != nullptr) {
+        std::fclose(g_logFile);
+        g_logFile = nullptr;
+    }
+    if (path != nullptr) g_logFile = std::fopen(path, "w");
+}
+
+void TslCloseLogFile() {
+    LogLock lock;
+    if (g_logFile != nullptr) {
+        std::fflush(g_logFile);
+        std::fclose(g_logFile);
+        g_logFile = nullptr;
+    }
+}
+
+void TslShutdown() { TslCloseLogFile(); }

@@ -1,0 +1,43 @@
+// The process-wide trace log.
+//
+// Every message goes to the debugger channel (standard error, one write per
+// message); in file mode (level 4 with a file open) also to the log file, one
+// dated line each, flushed at once. One mutex keeps lines whole across threads.
+// Usable before any plug-in object exists and after it is gone.
+#pragma once
+
+#include <cstddef>
+
+enum TslLevel : int {
+    TSL_NOLEVEL = 0,
+    TSL_ERROR = 1,
+    TSL_WARNING = 2,
+    TSL_TRACE = 3,
+    TSL_FILE = 4,
+};
+
+// Longest message behind the prefix, including its terminating zero.
+inline constexpr std::size_t kTslMessageBytes = 8172;
+
+// Writes one message when `level` passes the current level (at level 4 every
+// message passes). The format carries its own line end.
+void TslLog(int level, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// True when a message of `level` would be written; lets callers skip building
+// costly arguments.
+bool TslLogEnabled(int level);
+
+void TslSetLevel(int level);
+int TslGetLevel();
+
+// Opens `path` for writing (truncating it); closes an earlier file first. A file
+// that cannot be opened leaves file mode without a file.
+void TslOpenLogFile(const char *path);
+// Flushes and closes the log file, if any. The level is left as it is.
+void TslCloseLogFile();
+// Closes the file; used by the library unload hook, after which the log still
+// works on the debugger channel.
+void TslShutdown();
+
+// The calling thread's identifier as shown in the 8-digit prefix field.
+unsigned TslThreadId();

@@ -1,0 +1,79 @@
+// XercesInt: the adapter between the plug-in and the Xerces-C SAX2 reader.
+//
+// Request mode fills a tslData's request fields from its request text;
+// configuration mode turns a configuration text into configuration entries.
+// The grammar is loose: elements are known by their local name (ignoring case)
+// wherever they stand, and anything else is skipped. One adapter serves one
+// parse on one thread.
+#pragma once
+
+#include <xercesc/sax/Locator.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "request/config_entry.h"
+#include "request/predicate.h"
+#include "request/tsl_string.h"
+
+class tslData;
+
+// Where a configuration parse puts what it reads.
+struct ConfigTarget {
+    const char *tesselName = "";
+    std::vector<ConfigEntry> *entries = nullptr;
+    bool *raw = nullptr;
+};
+
+class XercesInt : public xercesc::DefaultHandler {
+public:
+    XercesInt() = default;
+    ~XercesInt() override = default;
+
+    // 0 when the text parsed without errors, 404 otherwise.
+    int32_t Parse(tslData &request);
+    // Configuration mode. Exceptions while setting up the reader are not caught.
+    int32_t Parse(const ConfigTarget &config, const std::string &text);
+
+    // Content handler.
+    void setDocumentLocator(const xercesc::Locator *locator) override { m_locator = locator; }
+    void characters(const XMLCh *chars, XMLSize_t length) override;
+    void ignorableWhitespace(const XMLCh *, XMLSize_t) override {}
+    void endDocument() override { m_text.clear(); }
+    void startElement(const XMLCh *uri, const XMLCh *localname, const XMLCh *qname,
+                      const xercesc::Attributes &attrs) override;
+    void endElement(const XMLCh *uri, const XMLCh *localname, const XMLCh *qname) override;
+    // Lexical handler: a DOCTYPE ends the parse before its internal subset is read.
+    void startDTD(const XMLCh *name, const XMLCh *publicId, const XMLCh *systemId) override;
+
+    // Error handler.
+    void warning(const xercesc::SAXParseException &exc) override;
+    void error(const xercesc::SAXParseException &exc) override;
+    void fatalError(const xercesc::SAXParseException &exc) override;
+    void resetErrors() override { m_errors = 0; }
+
+    int32_t ErrorCount() const { return m_errors; }
+
+private:
+    int32_t Run(const char *text, std::size_t length, const char *systemId, bool requestMode);
+    void StartRequestElement(const XMLCh *uri, const XMLCh *localname,
+                             const xercesc::Attributes &attrs);
+    void StartConfigElement(const XMLCh *localname, const xercesc::Attributes &attrs);
+    void EndConfigElement(const XMLCh *localname);
+    bool QuietErrors() const;
+
+    tslData *m_request = nullptr;
+    const ConfigTarget *m_config = nullptr;
+    tslString m_text;
+    bool m_inOutput = false;
+    std::unique_ptr<Predicate> m_predicate;
+    int32_t m_pendingLogic = 0;
+    int32_t m_errors = 0;
+    tslString m_message;
+    // Configuration entries being read, outermost first; each is appended to
+    // the target exactly once, when its element closes.
+    std::vector<ConfigEntry> m_openEntries;
+    const xercesc::Locator *m_locator = nullptr;
+};
