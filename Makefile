@@ -1,0 +1,47 @@
+# NorloTessel: `make run` builds and starts the gateway host; `make test` builds
+# and runs every test (plain, AddressSanitizer+UBSan, ThreadSanitizer).
+JOBS ?= $(shell nproc)
+BUILD ?= build
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build run test test-plain test-asan test-tsan bench bench-http format clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	@scripts/run.sh $(BUILD)
+
+test-plain: build
+	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+test-asan: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DNT_SANITIZE=ON >/dev/null
+	cmake --build build-asan -j$(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --test-dir build-asan --output-on-failure -j$(JOBS)
+
+test-tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNT_TSAN=ON -DNT_HOST=OFF >/dev/null
+	cmake --build build-tsan -j$(JOBS) --target entry_tests
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+		ctest --test-dir build-tsan --output-on-failure -R entry_tests
+
+test: test-plain test-asan test-tsan
+
+bench: deps
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DNT_BENCH=ON -DNT_TESTS=OFF >/dev/null
+	cmake --build build-bench -j$(JOBS)
+	@for b in build-bench/bench/*_bench; do echo "== $$b"; $$b 2>/dev/null || exit 1; done
+
+format:
+	clang-format -i $$(git ls-files '*.cc' '*.h')
+
+clean:
+	rm -rf build build-asan build-tsan build-bench
