@@ -17,8 +17,12 @@ using namespace xercesc;
 
 namespace {
 
-// Thrown from startDTD to stop a parse that carries a DOCTYPE.
-struct DoctypeRejected {};
+// Thrown from startDTD to stop a parse that carries a DOCTYPE. Carries the
+// position because the locator is no longer valid once the parse has unwound.
+struct DoctypeRejected {
+    int line;
+    int column;
+};
 
 // ASCII case-insensitive comparison of an element name with a lower-case name.
 bool NameIs(const XMLCh *name, const char *lower) {
@@ -142,15 +146,13 @@ int32_t XercesInt::Run(const char *text, std::size_t length, const char *systemI
     try {
         reader->parse(*source);
         if (reader->getErrorCount() > 0) failed = true;
-    } catch (const DoctypeRejected &) {
+    } catch (const DoctypeRejected &rejected) {
         ++m_errors;
         failed = true;
         reusable = false;
         if (!QuietErrors()) {
             TslLog(TSL_ERROR, "XercesInt::fatalError: line %d column %d message %s\n",
-                   m_locator ? static_cast<int>(m_locator->getLineNumber()) : 0,
-                   m_locator ? static_cast<int>(m_locator->getColumnNumber()) : 0,
-                   "DOCTYPE declarations are not accepted");
+                   rejected.line, rejected.column, "DOCTYPE declarations are not accepted");
         }
     } catch (const XMLException &e) {
         failed = true;
@@ -172,7 +174,10 @@ void XercesInt::characters(const XMLCh *chars, XMLSize_t length) {
     m_text.append(chars, length);
 }
 
-void XercesInt::startDTD(const XMLCh *, const XMLCh *, const XMLCh *) { throw DoctypeRejected{}; }
+void XercesInt::startDTD(const XMLCh *, const XMLCh *, const XMLCh *) {
+    throw DoctypeRejected{m_locator ? static_cast<int>(m_locator->getLineNumber()) : 0,
+                          m_locator ? static_cast<int>(m_locator->getColumnNumber()) : 0};
+}
 
 void XercesInt::startElement(const XMLCh *uri, const XMLCh *localname, const XMLCh *,
                              const Attributes &attrs) {
