@@ -1,0 +1,149 @@
+// Whole invokes of "Sample Age" through Dorvex, beside two floors measured in
+// the same run: parsing the same request with a bare SAX2 reader, and copying
+// the same response bytes into a pre-sized buffer.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+#include <xercesc/sax2/SAX2XMLReader.hpp>
+#include <xercesc/sax2/XMLReaderFactory.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "plugin_loader.h"
+
+namespace {
+
+const char kRequest[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>"
+    "<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\">"
+    "<soap:Body><tesselrequest version=\"2.0\" transactionid=\"bench-1\">"
+    "<sponsor version=\"2.0\">Portal</sponsor><portal location=\"here\"/>"
+    "<select><output><all/></output><from><db name=\"Sample Age\"/></from>"
+    "<where></where></select></tesselrequest></soap:Body></soap:Envelope>";
+
+const char kVersion[] = "V02.000.02";
+const char kName[] = "NorloTessel";
+const char kDispatch[] = "Dorvex";
+
+int32_t QuietHost(const char *, const char *operation, ...) {
+    return std::strcmp(operation, "SendEvent") == 0 ? 1 : -1;
+}
+
+PluginLoader &Plugin() {
+    static PluginLoader *loader = [] {
+        auto *l = new PluginLoader();
+        if (!l->Load(NT_PLUGIN_PATH)) {
+            std::fprintf(stdout, "cannot load plug-in: %s\n", l->Error().c_str());
+            std::exit(1);
+        }
+        l->Call(kVersion, kName, kDispatch, "initialize", reinterpret_cast<uintptr_t>(&QuietHost),
+                reinterpret_cast<uintptr_t>(""));
+        return l;
+    }();
+    return *loader;
+}
+
+std::string OneResponse() {
+    char *response = nullptr;
+    uint32_t length = sizeof kRequest - 1;
+    Plugin().Call(kVersion, kName, kDispatch, "invoke", reinterpret_cast<uintptr_t>(kRequest),
+                  reinterpret_cast<uintptr_t>(&response), 0,
+                  reinterpret_cast<uintptr_t>("127.0.0.1"), 0, reinterpret_cast<uintptr_t>(&length));
+    std::string text(response, length);
+    Plugin().Call(kVersion, kName, kDispatch, "free", reinterpret_cast<uintptr_t>(response));
+    return text;
+}
+
+void BM_InvokeSampleAge(benchmark::State &state) {
+    PluginLoader &plugin = Plugin();
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        char *response = nullptr;
+        uint32_t length = sizeof kRequest - 1;
+        const int32_t rc = plugin.Call(kVersion, kName, kDispatch, "invoke",
+                                       reinterpret_cast<uintptr_t>(kRequest),
+                                       reinterpret_cast<uintptr_t>(&response), 0,
+                                       reinterpret_cast<uintptr_t>("127.0.0.1"), 0,
+                                       reinterpret_cast<uintptr_t>(&length));
+        if (rc != 0 || response == nullptr) state.SkipWithError("invoke failed");
+        bytes += length;
+        plugin.Call(kVersion, kName, kDispatch, "free", reinterpret_cast<uintptr_t>(response));
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+}
+BENCHMARK(BM_InvokeSampleAge)->Threads(1)->Threads(2)->UseRealTime();
+
+void BM_FloorParse(benchmark::State &state) {
+    Plugin();  // Xerces-C is initialised by the plug-in object
+    std::unique_ptr<xercesc::SAX2XMLReader> reader(xercesc::XMLReaderFactory::createXMLReader());
+    xercesc::DefaultHandler handler;
+    reader->setContentHandler(&handler);
+    reader->setErrorHandler(&handler);
+    for (auto _ : state) {
+        xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte *>(kRequest),
+                                          sizeof kRequest - 1, "bench", false);
+        reader->parse(source);
+    }
+}
+BENCHMARK(BM_FloorParse);
+
+void BM_FloorWrite(benchmark::State &state) {
+    const std::string response = OneResponse();
+    std::unique_ptr<char[]> buffer(new char[response.size() + 1]);
+    for (auto _ : state) {
+        std::memcpy(buffer.get(), response.data(), response.size() + 1);
+        benchmark::DoNotOptimize(buffer.get());
+        benchmark::ClobberMemory();
+    }
+    state.counters["response_bytes"] = static_cast<double>(response.size());
+}
+BENCHMARK(BM_FloorWrite);
+
+// Keeps every run's time per iteration so that main can print the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override {
+        for (const Run &run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+            times[run.benchmark_name()] = run.GetAdjustedRealTime();
+            if (run.counters.count("items_per_second"))
+                rates[run.benchmark_name()] = run.counters.at("items_per_second");
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> times;
+    std::map<std::string, double> rates;
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    // The trace log writes to standard error: send it to /dev/null.
+    const int devnull = open("/dev/null", O_WRONLY);
+    if (devnull >= 0) dup2(devnull, STDERR_FILENO);
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    auto find = [&](const std::map<std::string, double> &m, const std::string &prefix) {
+        for (const auto &[name, value] : m)
+            if (name.rfind(prefix, 0) == 0) return value;
+        return 0.0;
+    };
+    const double invoke = find(reporter.times, "BM_InvokeSampleAge/real_time/threads:1");
+    const double floors = find(reporter.times, "BM_FloorParse") + find(reporter.times, "BM_FloorWrite");
+    const double one = find(reporter.rates, "BM_InvokeSampleAge/real_time/threads:1");
+    const double two = find(reporter.rates, "BM_InvokeSampleAge/real_time/threads:2");
+    if (floors > 0) std::printf("invoke / (parse floor + write floor) = %.2f (target <= 1.5)\n", invoke / floors);
+    if (one > 0) std::printf("throughput 2 threads / 1 thread = %.2f (target >= 1.6)\n", two / one);
+    benchmark::Shutdown();
+    return 0;
+}
