@@ -8,9 +8,11 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -19,13 +21,17 @@
 #include "request/predicate.h"
 #include "request/tsl_string.h"
 
+class CompiledClause;  // result/clause.h
+
 struct tslValue {
     tslString text;
     tslString link;  // empty: no link
 };
 
 // Values by column position. A record may hold fewer values than the table has
-// columns; the missing ones read as empty texts and are not written.
+// columns: the missing ones read as empty texts everywhere (comparisons, LIKE,
+// sets, UNIQUE) and are not written. Values beyond the last column are kept but
+// never tested or written.
 struct tslRecord {
     std::vector<tslValue> values;
 };
@@ -175,14 +181,30 @@ private:
                    va_list rest);
     // True when the record passes the where-clause (or filtering is off).
     bool FilterRecord(const tslRecord &record);
+    // One predicate against one record; fills the predicate's parsed-atom cache.
+    bool TestPredicate(Predicate &predicate, const tslRecord &record);
+    // UNIQUE: true when no accepted record holds `text` at `position`.
+    bool UniqueHolds(std::size_t position, std::string_view text);
     // Accepts a record that passed: appends it and keeps UNIQUE bookkeeping.
     void Accept(std::unique_ptr<tslRecord> record);
     void WriteTableResponse(std::string &out);
     void WriteDescribeResponse(std::string &out) const;
 
+    // Hashes texts so that a string_view can be looked up without a copy.
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
+    using TextSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
+
     // UNIQUE: texts accepted so far, by column position, for the positions some
     // UNIQUE predicate has asked about.
-    std::unordered_map<std::size_t, std::unordered_set<std::string>> m_uniqueSeen;
+    std::unordered_map<std::size_t, TextSet> m_uniqueSeen;
+    // The where-clause's grouping, worked out at the first filtered record and
+    // redone only when the predicate list changes shape.
+    std::shared_ptr<const CompiledClause> m_clause;
 
     friend struct FilterAccess;
 };

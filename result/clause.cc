@@ -1,0 +1,204 @@
+// Compiles the grouping of a where-clause (see clause.h).
+//
+// Notation: l(i) and r(i) are the parenthesis counts of predicate i, P(i) the
+// sum of l - r over predicates 0..i and Q(i) = P(i-1) + l(i). A group started
+// at s with depth d keeps a balance of (P(i) - P(s-1) - d) after predicate i,
+// so with the absolute threshold t = P(s-1) + d it
+//   - ends after predicate i when P(i) < t,
+//   - skips a later predicate i without opening parenthesis when Q(i) > t,
+//   - opens a nested group (at i, depth 1) at a later predicate with l(i) > 0.
+// The group's own first value is the nested group (s, d + 1) while d < l(s),
+// else the test of predicate s.
+//
+// Everything after the first value is a "walk" from s + 1 that depends only on
+// where it starts and on which side of every P(i) + 1 and Q(i) the threshold
+// lies (its class), so walks are shared between groups. A run of depths with
+// thresholds in one class applies the same walk again and again; a walk maps
+// the result to itself or to a constant, so applying it once is the same as
+// applying it any number of times. That bounds the work for a predicate with
+// lparen 2^31 by the number of classes.
+#include "result/clause.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <unordered_map>
+#include <vector>
+
+class ClauseBuilder {
+  public:
+    ClauseBuilder(CompiledClause &out, const std::vector<Predicate> &predicates)
+        : m_out(out), m_n(predicates.size()) {
+        m_l.reserve(m_n);
+        m_pre.assign(m_n + 1, 0);
+        for (std::size_t i = 0; i < m_n; ++i) {
+            const Predicate &p = predicates[i];
+            m_out.m_shape.push_back({p.logic, p.lparen, p.rparen});
+            m_l.push_back(p.lparen);
+            m_pre[i + 1] = m_pre[i] + p.lparen - static_cast<int64_t>(p.rparen);
+        }
+        for (std::size_t i = 0; i < m_n; ++i) {
+            m_breaks.push_back(P(i) + 1);
+            m_breaks.push_back(Q(i));
+        }
+        std::sort(m_breaks.begin(), m_breaks.end());
+        m_breaks.erase(std::unique(m_breaks.begin(), m_breaks.end()), m_breaks.end());
+        BuildStopTable();
+        m_testNode.assign(m_n, -1);
+        m_group1.assign(m_n, -1);
+    }
+
+    void Build() {
+        // Nested groups only look forward, so build them from the back.
+        for (std::size_t s = m_n; s-- > 0;)
+            if (m_l[s] > 0) m_group1[s] = Chain(s, 1);
+        m_out.m_root = Chain(0, 0);
+        MarkReachable();
+    }
+
+  private:
+    using Node = CompiledClause::Node;
+
+    int64_t P(std::size_t i) const { return m_pre[i + 1]; }
+    int64_t Q(std::size_t i) const { return m_pre[i] + m_l[i]; }
+
+    std::size_t ClassOf(int64_t t) const {
+        return static_cast<std::size_t>(std::upper_bound(m_breaks.begin(), m_breaks.end(), t) -
+                                        m_breaks.begin());
+    }
+
+    // A predicate that a walk at threshold t neither skips nor passes over:
+    // it opens a group, is tested, or ends the walk; that is R(i) <= t.
+    int64_t StopValue(std::size_t i) const {
+        if (m_l[i] > 0) return std::numeric_limits<int64_t>::min();
+        return std::min(Q(i), P(i) + 1);
+    }
+
+    void BuildStopTable() {
+        m_stopMin.emplace_back();
+        for (std::size_t i = 0; i < m_n; ++i) m_stopMin[0].push_back(StopValue(i));
+        for (std::size_t k = 1; (std::size_t{1} << k) <= m_n; ++k) {
+            const std::size_t half = std::size_t{1} << (k - 1);
+            const std::vector<int64_t> &below = m_stopMin[k - 1];
+            std::vector<int64_t> level;
+            for (std::size_t i = 0; i + 2 * half <= m_n; ++i)
+                level.push_back(std::min(below[i], below[i + half]));
+            m_stopMin.push_back(std::move(level));
+        }
+    }
+
+    // The first predicate at or after i with R <= t, or m_n.
+    std::size_t NextStop(std::size_t i, int64_t t) const {
+        for (std::size_t k = m_stopMin.size(); k-- > 0;) {
+            const std::size_t width = std::size_t{1} << k;
+            if (i + width <= m_n && m_stopMin[k][i] > t) i += width;
+        }
+        return i;
+    }
+
+    int32_t Add(CompiledClause::Kind kind, int32_t logic, int32_t a, int32_t b) {
+        m_out.m_nodes.push_back(Node{kind, logic, a, b});
+        return static_cast<int32_t>(m_out.m_nodes.size() - 1);
+    }
+
+    int32_t TestNode(std::size_t i) {
+        if (m_testNode[i] < 0)
+            m_testNode[i] = Add(CompiledClause::kTest, 0, static_cast<int32_t>(i), -1);
+        return m_testNode[i];
+    }
+
+    int32_t Group(int32_t first, int32_t walk) {
+        return walk < 0 ? first : Add(CompiledClause::kGroup, 0, first, walk);
+    }
+
+    // What follows the first predicate s of a group at threshold t.
+    int32_t Tail(std::size_t s, int64_t t) { return P(s) < t ? -1 : Walk(s + 1, t); }
+
+    int32_t Walk(std::size_t i, int64_t t) {
+        const uint64_t cls = ClassOf(t);
+        const uint64_t classes = m_breaks.size() + 1;
+        std::vector<std::size_t> chain;
+        int32_t rest = -1;
+        for (std::size_t j = NextStop(i, t); j < m_n; j = NextStop(j + 1, t)) {
+            const auto known = m_walks.find(j * classes + cls);
+            if (known != m_walks.end()) {
+                rest = known->second;
+                break;
+            }
+            chain.push_back(j);
+            if (P(j) < t) break;
+        }
+        for (std::size_t k = chain.size(); k-- > 0;) {
+            const std::size_t j = chain[k];
+            int32_t item = -1;
+            if (m_l[j] > 0) {
+                item = m_group1[j];
+            } else if (Q(j) <= t) {
+                item = TestNode(j);
+            }
+            const int32_t logic = m_out.m_shape[j].logic;
+            const int32_t node = item < 0 ? rest : Add(CompiledClause::kWalk, logic, item, rest);
+            m_walks[j * classes + cls] = node;
+            rest = node;
+        }
+        return rest;
+    }
+
+    // The group at s with depth d0 (0 or 1).
+    int32_t Chain(std::size_t s, int64_t d0) {
+        const int64_t lparen = m_l[s];
+        const int64_t base = m_pre[s];
+        int32_t node = TestNode(s);
+        if (d0 >= lparen) return Group(node, Tail(s, base + d0));
+        // Depths from the innermost (lparen) outwards, one class at a time.
+        for (int64_t k = lparen; k >= d0;) {
+            const int64_t t = base + k;
+            const std::size_t cls = ClassOf(t);
+            const int64_t lowest = cls == 0 ? d0 : std::max(d0, m_breaks[cls - 1] - base);
+            node = Group(node, Tail(s, t));
+            k = lowest - 1;
+        }
+        return node;
+    }
+
+    void MarkReachable() {
+        std::vector<char> reachable(m_out.m_nodes.size(), 0);
+        reachable[static_cast<std::size_t>(m_out.m_root)] = 1;
+        // Children always have smaller ids than their parents.
+        for (std::size_t id = m_out.m_nodes.size(); id-- > 0;) {
+            if (!reachable[id]) continue;
+            const Node &node = m_out.m_nodes[id];
+            if (node.kind == CompiledClause::kTest) continue;
+            if (node.a >= 0) reachable[static_cast<std::size_t>(node.a)] = 1;
+            if (node.b >= 0) reachable[static_cast<std::size_t>(node.b)] = 1;
+        }
+        for (std::size_t id = 0; id < reachable.size(); ++id)
+            if (reachable[id]) m_out.m_order.push_back(static_cast<int32_t>(id));
+        m_out.m_values.assign(m_out.m_nodes.size(), 0);
+    }
+
+    CompiledClause &m_out;
+    const std::size_t m_n;
+    std::vector<int64_t> m_l;
+    std::vector<int64_t> m_pre;  // m_pre[i] = P(i - 1)
+    std::vector<int64_t> m_breaks;
+    std::vector<std::vector<int64_t>> m_stopMin;  // sparse table of StopValue
+    std::vector<int32_t> m_testNode;
+    std::vector<int32_t> m_group1;  // group at i with depth 1, for l(i) > 0
+    std::unordered_map<uint64_t, int32_t> m_walks;
+};
+
+CompiledClause::CompiledClause(const std::vector<Predicate> &predicates) {
+    ClauseBuilder builder(*this, predicates);
+    builder.Build();
+}
+
+bool CompiledClause::Fits(const std::vector<Predicate> &predicates) const {
+    if (predicates.size() != m_shape.size()) return false;
+    for (std::size_t i = 0; i < predicates.size(); ++i) {
+        const Predicate &p = predicates[i];
+        const Shape &s = m_shape[i];
+        if (p.logic != s.logic || p.lparen != s.lparen || p.rparen != s.rparen) return false;
+    }
+    return true;
+}
