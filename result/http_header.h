@@ -6,7 +6,7 @@
 #include <string>
 
 // `when` as an HTTP date in Coordinated Universal Time with English names,
-// for example "Sun, 06 Dec 2026 16:15:31 GMT", whatever the process locale.
+// for example "Mon, 07 Dec 2026 16:15:31 GMT", whatever the process locale.
 std::string HttpDate(std::time_t when);
 
 // The status line, Date (of `when`), Server, Connection, Content-Type and
