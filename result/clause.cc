@@ -10,19 +10,22 @@
 // The group's own first value is the nested group (s, d + 1) while d < l(s),
 // else the test of predicate s.
 //
-// Everything after the first value is a "walk" from s + 1 that depends only on
-// where it starts and on which side of every P(i) + 1 and Q(i) the threshold
-// lies (its class), so walks are shared between groups. A run of depths with
-// thresholds in one class applies the same walk again and again; a walk maps
-// the result to itself or to a constant, so applying it once is the same as
-// applying it any number of times. That bounds the work for a predicate with
-// lparen 2^31 by the number of classes.
+// Everything after the first value is a "walk" from s + 1. A walk from j at
+// threshold t only compares t with the values P(i) + 1 and Q(i) of the
+// predicates i >= j, so it is fixed by j and the largest of those values that
+// is <= t (its class); walks are shared between groups by that key. A run of
+// depths whose thresholds share a class applies the same walk again and again;
+// a walk maps the result to itself or to a constant, so applying it once is
+// the same as applying it any number of times. That bounds the work for a
+// predicate with lparen 2^31 by the number of classes.
 #include "result/clause.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 class ClauseBuilder {
@@ -37,12 +40,7 @@ class ClauseBuilder {
             m_l.push_back(p.lparen);
             m_pre[i + 1] = m_pre[i] + p.lparen - static_cast<int64_t>(p.rparen);
         }
-        for (std::size_t i = 0; i < m_n; ++i) {
-            m_breaks.push_back(P(i) + 1);
-            m_breaks.push_back(Q(i));
-        }
-        std::sort(m_breaks.begin(), m_breaks.end());
-        m_breaks.erase(std::unique(m_breaks.begin(), m_breaks.end()), m_breaks.end());
+        BuildClassTree();
         BuildStopTable();
         m_testNode.assign(m_n, -1);
         m_group1.assign(m_n, -1);
@@ -62,9 +60,45 @@ class ClauseBuilder {
     int64_t P(std::size_t i) const { return m_pre[i + 1]; }
     int64_t Q(std::size_t i) const { return m_pre[i] + m_l[i]; }
 
-    std::size_t ClassOf(int64_t t) const {
-        return static_cast<std::size_t>(std::upper_bound(m_breaks.begin(), m_breaks.end(), t) -
-                                        m_breaks.begin());
+    // The values a walk compares its threshold with, for predicate i.
+    void ClassValues(std::size_t i, std::vector<int64_t> &out) const {
+        out.push_back(P(i) + 1);
+        out.push_back(Q(i));
+    }
+
+    // A merge-sort tree over the predicates: each node holds the sorted class
+    // values of its range.
+    void BuildClassTree() {
+        m_leaves = 1;
+        while (m_leaves < m_n) m_leaves <<= 1;
+        m_classTree.assign(2 * m_leaves, {});
+        for (std::size_t i = 0; i < m_n; ++i) {
+            std::vector<int64_t> &leaf = m_classTree[m_leaves + i];
+            ClassValues(i, leaf);
+            std::sort(leaf.begin(), leaf.end());
+        }
+        for (std::size_t node = m_leaves; node-- > 1;) {
+            const std::vector<int64_t> &left = m_classTree[2 * node];
+            const std::vector<int64_t> &right = m_classTree[2 * node + 1];
+            std::vector<int64_t> &merged = m_classTree[node];
+            merged.resize(left.size() + right.size());
+            std::merge(left.begin(), left.end(), right.begin(), right.end(), merged.begin());
+        }
+    }
+
+    // The class of threshold t for walks from j: the largest class value of the
+    // predicates j.. that is <= t, or the lowest int64 when there is none.
+    int64_t ClassOf(std::size_t j, int64_t t) const {
+        int64_t best = std::numeric_limits<int64_t>::min();
+        const auto consider = [&](const std::vector<int64_t> &values) {
+            const auto above = std::upper_bound(values.begin(), values.end(), t);
+            if (above != values.begin()) best = std::max(best, *(above - 1));
+        };
+        for (std::size_t l = j + m_leaves, r = m_n + m_leaves; l < r; l >>= 1, r >>= 1) {
+            if (l & 1) consider(m_classTree[l++]);
+            if (r & 1) consider(m_classTree[--r]);
+        }
+        return best;
     }
 
     // A predicate that a walk at threshold t neither skips nor passes over:
@@ -115,21 +149,20 @@ class ClauseBuilder {
     int32_t Tail(std::size_t s, int64_t t) { return P(s) < t ? -1 : Walk(s + 1, t); }
 
     int32_t Walk(std::size_t i, int64_t t) {
-        const uint64_t cls = ClassOf(t);
-        const uint64_t classes = m_breaks.size() + 1;
-        std::vector<std::size_t> chain;
+        std::vector<std::pair<std::size_t, int64_t>> chain;  // (position, class)
         int32_t rest = -1;
         for (std::size_t j = NextStop(i, t); j < m_n; j = NextStop(j + 1, t)) {
-            const auto known = m_walks.find(j * classes + cls);
+            const int64_t cls = ClassOf(j, t);
+            const auto known = m_walks.find({j, cls});
             if (known != m_walks.end()) {
                 rest = known->second;
                 break;
             }
-            chain.push_back(j);
+            chain.emplace_back(j, cls);
             if (P(j) < t) break;
         }
         for (std::size_t k = chain.size(); k-- > 0;) {
-            const std::size_t j = chain[k];
+            const std::size_t j = chain[k].first;
             int32_t item = -1;
             if (m_l[j] > 0) {
                 item = m_group1[j];
@@ -138,7 +171,7 @@ class ClauseBuilder {
             }
             const int32_t logic = m_out.m_shape[j].logic;
             const int32_t node = item < 0 ? rest : Add(CompiledClause::kWalk, logic, item, rest);
-            m_walks[j * classes + cls] = node;
+            m_walks.emplace(chain[k], node);
             rest = node;
         }
         return rest;
@@ -153,8 +186,10 @@ class ClauseBuilder {
         // Depths from the innermost (lparen) outwards, one class at a time.
         for (int64_t k = lparen; k >= d0;) {
             const int64_t t = base + k;
-            const std::size_t cls = ClassOf(t);
-            const int64_t lowest = cls == 0 ? d0 : std::max(d0, m_breaks[cls - 1] - base);
+            // Every depth down to the class's lowest value has the same tail.
+            const int64_t cls = ClassOf(s, t);
+            const int64_t lowest =
+                cls == std::numeric_limits<int64_t>::min() ? d0 : std::max(d0, cls - base);
             node = Group(node, Tail(s, t));
             k = lowest - 1;
         }
@@ -181,11 +216,18 @@ class ClauseBuilder {
     const std::size_t m_n;
     std::vector<int64_t> m_l;
     std::vector<int64_t> m_pre;  // m_pre[i] = P(i - 1)
-    std::vector<int64_t> m_breaks;
+    std::size_t m_leaves = 1;
+    std::vector<std::vector<int64_t>> m_classTree;
     std::vector<std::vector<int64_t>> m_stopMin;  // sparse table of StopValue
     std::vector<int32_t> m_testNode;
     std::vector<int32_t> m_group1;  // group at i with depth 1, for l(i) > 0
-    std::unordered_map<uint64_t, int32_t> m_walks;
+    struct WalkKeyHash {
+        std::size_t operator()(const std::pair<std::size_t, int64_t> &key) const {
+            return std::hash<std::size_t>{}(key.first) * 0x9E3779B97F4A7C15ull ^
+                   std::hash<int64_t>{}(key.second);
+        }
+    };
+    std::unordered_map<std::pair<std::size_t, int64_t>, int32_t, WalkKeyHash> m_walks;
 };
 
 CompiledClause::CompiledClause(const std::vector<Predicate> &predicates) {
