@@ -1,0 +1,138 @@
+#include "event_sink.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "metrics.h"
+#include "text_util.h"
+
+namespace korvane {
+
+namespace {
+
+bool AllDigits(std::string_view text) {
+    if (text.empty() || text.size() > 20) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+// The value of an encoded field without its type prefix, and whether it is a number.
+std::pair<std::string_view, bool> DecodeValue(std::string_view encoded) {
+    if (encoded.size() >= 2 && encoded[1] == ':') {
+        const std::string_view rest = encoded.substr(2);
+        if (encoded[0] == 's') return {rest, false};
+        if ((encoded[0] == 'l' || encoded[0] == 't') && AllDigits(rest)) return {rest, true};
+    }
+    return {encoded, false};
+}
+
+std::string FieldValue(const RequestSummary &event, std::string_view name) {
+    for (const auto &[field, value] : event.fields)
+        if (field == name) return std::string(DecodeValue(value).first);
+    return "-";
+}
+
+}  // namespace
+
+std::string EventJson(const RequestSummary &event) {
+    std::string out = "{";
+    for (const auto &[field, encoded] : event.fields) {
+        if (out.size() > 1) out += ',';
+        out += '"' + JsonEscape(field) + "\":";
+        const auto [value, number] = DecodeValue(encoded);
+        if (number)
+            out += value;
+        else
+            out += '"' + JsonEscape(value) + '"';
+    }
+    out += '}';
+    return out;
+}
+
+std::string EventSummary(const RequestSummary &event) {
+    return "event method=\"" + FieldValue(event, "Method") +
+           "\" status=" + FieldValue(event, "cs_status") +
+           " result=" + FieldValue(event, "Return Code") + " client=" + FieldValue(event, "c_ip") +
+           " in=" + FieldValue(event, "cs_bytes") + " out=" + FieldValue(event, "sc_bytes") +
+           " taxonomy=" + FieldValue(event, "Taxonomy");
+}
+
+bool EventSink::OpenJsonFile(const std::string &path, std::string &error) {
+    std::FILE *file = std::fopen(path.c_str(), "ae");
+    if (file == nullptr) {
+        error = "cannot open events file " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    m_out = file;
+    m_ownsOut = true;
+    m_json = true;
+    Start();
+    return true;
+}
+
+void EventSink::UseSummaryStream(std::FILE *stream) {
+    m_out = stream;
+    m_ownsOut = false;
+    m_json = false;
+    Start();
+}
+
+void EventSink::Start() {
+    m_writer = std::thread([this] { WriterLoop(); });
+}
+
+bool EventSink::Submit(std::string urlEncoded) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_closed || m_queue.size() < kMaxQueued; });
+    if (m_closed || !m_writer.joinable()) return false;
+    m_queue.push_back(std::move(urlEncoded));
+    m_changed.notify_all();
+    return true;
+}
+
+void EventSink::Close() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+        m_changed.notify_all();
+    }
+    if (m_writer.joinable()) m_writer.join();
+    if (m_ownsOut && m_out != nullptr) std::fclose(m_out);
+    m_out = nullptr;
+    m_ownsOut = false;
+}
+
+void EventSink::WriterLoop() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [&] { return m_closed || !m_queue.empty(); });
+        if (m_queue.empty()) break;  // closed and drained
+        std::deque<std::string> batch;
+        batch.swap(m_queue);
+        m_changed.notify_all();  // room again for waiting submitters
+        lock.unlock();
+        for (const std::string &event : batch) WriteEvent(event);
+        if (m_out != nullptr) std::fflush(m_out);
+        lock.lock();
+    }
+}
+
+void EventSink::WriteEvent(const std::string &urlEncoded) {
+    if (m_out == nullptr) return;  // events are not wanted
+    RequestSummary event;
+    std::string error;
+    std::string line;
+    if (ReadRequestText(UrlDecode(urlEncoded), event, error)) {
+        line = m_json ? EventJson(event) : EventSummary(event);
+        if (m_metrics != nullptr) m_metrics->EventDelivered();
+    } else {
+        line = m_json ? "{\"unreadable event\":\"" + JsonEscape(error) + "\"}"
+                      : "event unreadable: " + error;
+        if (m_metrics != nullptr) m_metrics->EventUnreadable();
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), m_out);
+}
+
+}  // namespace korvane

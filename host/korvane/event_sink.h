@@ -1,0 +1,69 @@
+// Where the plug-in's "SendEvent" events go. The callback only queues the
+// URL-encoded text (the plug-in holds its event lock while it waits for us);
+// one writer thread decodes each event, reads it as an "EventSend" request and
+// writes it out, in the order the events arrived.
+#pragma once
+
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "xml_readers.h"
+
+namespace korvane {
+
+class Metrics;
+
+class EventSink {
+  public:
+    // Queue depth past which Submit waits for the writer.
+    static constexpr std::size_t kMaxQueued = 4096;
+
+    // Events as JSON lines appended to `path`; false with `error` set when
+    // the file cannot be opened.
+    bool OpenJsonFile(const std::string &path, std::string &error);
+    // Events as one summary line each on `stream` (not owned); a null
+    // stream accepts events and drops them.
+    void UseSummaryStream(std::FILE *stream);
+    void SetMetrics(Metrics *metrics) { m_metrics = metrics; }
+
+    EventSink() = default;
+    ~EventSink() { Close(); }
+    EventSink(const EventSink &) = delete;
+    EventSink &operator=(const EventSink &) = delete;
+
+    // Queues one URL-encoded event text; false once the sink is closed.
+    bool Submit(std::string urlEncoded);
+    // Writes everything queued, then stops the writer. Idempotent.
+    void Close();
+
+  private:
+    void Start();
+    void WriterLoop();
+    void WriteEvent(const std::string &urlEncoded);
+
+    std::FILE *m_out = nullptr;
+    bool m_ownsOut = false;
+    bool m_json = false;
+    Metrics *m_metrics = nullptr;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::string> m_queue;
+    bool m_closed = false;
+    std::thread m_writer;
+};
+
+// One event as a JSON object: field name to value, "s:" values as strings,
+// "l:" and "t:" values as numbers. No line feed.
+std::string EventJson(const RequestSummary &event);
+// One event as a readable line (no line feed).
+std::string EventSummary(const RequestSummary &event);
+
+}  // namespace korvane

@@ -1,0 +1,29 @@
+// Start-up settings shared by the subcommands: where the plug-in and its
+// configuration come from, the listen address, the trace redirection.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace korvane {
+
+// libNorloTessel.so next to this program when it exists there, else the one
+// in the installed library directory.
+std::string DefaultPluginPath();
+
+// The configuration text from `path` ("" for none: the plug-in then runs on
+// its defaults). False with `error` set when the file cannot be read.
+bool LoadConfigText(const std::string &path, std::string &text, std::string &error);
+
+// `config` with a <Raw>true</Raw> entry added inside its Tessel element (or a
+// minimal configuration holding only that entry when `config` is empty).
+std::string WithRawMode(const std::string &config);
+
+// "HOST:PORT" (IPv6 as "[::1]:PORT"); port 0 asks the system for a free one.
+bool ParseListen(const std::string &text, std::string &host, uint16_t &port, std::string &error);
+
+// Sends everything written to standard error (the plug-in's trace channel)
+// to `path`, appending. False with `error` set.
+bool RedirectStandardError(const std::string &path, std::string &error);
+
+}  // namespace korvane

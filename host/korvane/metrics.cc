@@ -1,0 +1,103 @@
+#include "metrics.h"
+
+#include <cstdio>
+
+namespace korvane {
+
+std::string PrometheusLabel(std::string_view value) {
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '"')
+            out += "\\\"";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+void Metrics::RecordInvoke(std::string_view table, int32_t result,
+                           std::chrono::nanoseconds latency) {
+    const double seconds = std::chrono::duration<double>(latency).count();
+    std::size_t bucket = 0;
+    while (bucket < kLatencyBounds.size() && seconds > kLatencyBounds[bucket]) ++bucket;
+
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto known = m_byTable.find(std::string(table));
+    if (known != m_byTable.end())
+        ++known->second;
+    else if (m_byTable.size() < kMaxTableLabels)
+        m_byTable.emplace(std::string(table), 1);
+    else
+        ++m_byTable["(other)"];
+    ++m_byResult[result];
+    ++m_buckets[bucket];
+    m_latencySum += seconds;
+    ++m_latencyCount;
+}
+
+void Metrics::RecordHttpStatus(unsigned status) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_byStatus[status];
+}
+
+std::string Metrics::Render() const {
+    std::string out;
+    char line[256];
+    std::lock_guard<std::mutex> lock(m_mutex);
+
+    out += "# HELP korvane_requests_total Invokes by requested table.\n";
+    out += "# TYPE korvane_requests_total counter\n";
+    for (const auto &[table, count] : m_byTable)
+        out += "korvane_requests_total{table=\"" + PrometheusLabel(table) + "\"} " +
+               std::to_string(count) + "\n";
+
+    out += "# HELP korvane_invoke_results_total Invokes by Dorvex result code.\n";
+    out += "# TYPE korvane_invoke_results_total counter\n";
+    for (const auto &[result, count] : m_byResult)
+        out += "korvane_invoke_results_total{result=\"" + std::to_string(result) + "\"} " +
+               std::to_string(count) + "\n";
+
+    out += "# HELP korvane_http_responses_total HTTP responses by status code.\n";
+    out += "# TYPE korvane_http_responses_total counter\n";
+    for (const auto &[status, count] : m_byStatus)
+        out += "korvane_http_responses_total{code=\"" + std::to_string(status) + "\"} " +
+               std::to_string(count) + "\n";
+
+    out += "# HELP korvane_invoke_duration_seconds Time spent in Dorvex invoke.\n";
+    out += "# TYPE korvane_invoke_duration_seconds histogram\n";
+    std::uint64_t cumulative = 0;
+    for (std::size_t i = 0; i < kLatencyBounds.size(); ++i) {
+        cumulative += m_buckets[i];
+        std::snprintf(line, sizeof line, "korvane_invoke_duration_seconds_bucket{le=\"%g\"} %llu\n",
+                      kLatencyBounds[i], static_cast<unsigned long long>(cumulative));
+        out += line;
+    }
+    cumulative += m_buckets.back();
+    out +=
+        "korvane_invoke_duration_seconds_bucket{le=\"+Inf\"} " + std::to_string(cumulative) + "\n";
+    std::snprintf(line, sizeof line, "korvane_invoke_duration_seconds_sum %.9f\n", m_latencySum);
+    out += line;
+    out += "korvane_invoke_duration_seconds_count " + std::to_string(m_latencyCount) + "\n";
+
+    out += "# HELP korvane_events_delivered_total Events from the plug-in written out.\n";
+    out += "# TYPE korvane_events_delivered_total counter\n";
+    out += "korvane_events_delivered_total " + std::to_string(m_eventsDelivered.load()) + "\n";
+    out += "# HELP korvane_events_unreadable_total Events that were not readable requests.\n";
+    out += "# TYPE korvane_events_unreadable_total counter\n";
+    out += "korvane_events_unreadable_total " + std::to_string(m_eventsUnreadable.load()) + "\n";
+
+    out += "# HELP korvane_request_bytes_total Request body bytes received.\n";
+    out += "# TYPE korvane_request_bytes_total counter\n";
+    out += "korvane_request_bytes_total " + std::to_string(m_bytesIn.load()) + "\n";
+    out += "# HELP korvane_response_bytes_total Response bytes sent for invokes.\n";
+    out += "# TYPE korvane_response_bytes_total counter\n";
+    out += "korvane_response_bytes_total " + std::to_string(m_bytesOut.load()) + "\n";
+    return out;
+}
+
+}  // namespace korvane

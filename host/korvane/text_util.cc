@@ -1,0 +1,254 @@
+#include "text_util.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <utility>
+
+namespace korvane {
+
+namespace {
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+void AppendEntity(std::string &out, char c) {
+    switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        default:
+            out += c;
+            break;
+    }
+}
+
+// Length of the valid UTF-8 sequence starting at `i`, or 0 when it is not one.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    std::size_t length;
+    uint32_t min;
+    if (lead < 0x80) return 1;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        min = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        min = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) return 0;
+    uint32_t code = lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (byte(i + k) & 0x3F);
+    }
+    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return length;
+}
+
+std::string DecodeEntities(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '&') {
+            out += text[i];
+            continue;
+        }
+        static constexpr std::pair<std::string_view, char> kEntities[] = {
+            {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+        bool matched = false;
+        for (const auto &[entity, c] : kEntities) {
+            if (text.substr(i, entity.size()) == entity) {
+                out += c;
+                i += entity.size() - 1;
+                matched = true;
+                break;
+            }
+        }
+        if (!matched) out += '&';
+    }
+    return out;
+}
+
+bool IsNameChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-' || c == '.' || c == ':';
+}
+
+}  // namespace
+
+std::string XmlEscape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (char c : text) AppendEntity(out, c);
+    return out;
+}
+
+std::string RequestAttribute(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else
+            AppendEntity(out, c);
+    }
+    return out;
+}
+
+std::string UrlDecode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            const int high = HexValue(text[i + 1]);
+            const int low = HexValue(text[i + 2]);
+            if (high >= 0 && low >= 0) {
+                out += static_cast<char>(high * 16 + low);
+                i += 2;
+                continue;
+            }
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+std::string JsonEscape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '"') {
+            out += "\\\"";
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+            out += buffer;
+        } else if (c >= 0x80) {
+            const std::size_t length = Utf8SequenceLength(text, i);
+            if (length == 0) {
+                out += "\xEF\xBF\xBD";
+                ++i;
+            } else {
+                out.append(text.substr(i, length));
+                i += length;
+            }
+            continue;
+        } else {
+            out += static_cast<char>(c);
+        }
+        ++i;
+    }
+    return out;
+}
+
+std::string PeekTableName(std::string_view request) {
+    for (std::size_t at = request.find('<'); at != std::string_view::npos;
+         at = request.find('<', at + 1)) {
+        // The element name, with an optional namespace prefix.
+        std::size_t end = at + 1;
+        while (end < request.size() && IsNameChar(request[end])) ++end;
+        std::string_view name = request.substr(at + 1, end - at - 1);
+        if (const auto colon = name.rfind(':'); colon != std::string_view::npos)
+            name.remove_prefix(colon + 1);
+        if (!AsciiIEquals(name, "db")) continue;
+        const std::size_t close = request.find('>', end);
+        const std::string_view tag = request.substr(
+            end, close == std::string_view::npos ? std::string_view::npos : close - end);
+        for (std::size_t k = tag.find("name"); k != std::string_view::npos;
+             k = tag.find("name", k + 1)) {
+            if (k > 0 && IsNameChar(tag[k - 1])) continue;
+            std::size_t p = k + 4;
+            while (p < tag.size() &&
+                   (tag[p] == ' ' || tag[p] == '\t' || tag[p] == '\n' || tag[p] == '\r'))
+                ++p;
+            if (p >= tag.size() || tag[p] != '=') continue;
+            ++p;
+            while (p < tag.size() &&
+                   (tag[p] == ' ' || tag[p] == '\t' || tag[p] == '\n' || tag[p] == '\r'))
+                ++p;
+            if (p >= tag.size() || (tag[p] != '"' && tag[p] != '\'')) return "";
+            const std::size_t valueEnd = tag.find(tag[p], p + 1);
+            if (valueEnd == std::string_view::npos) return "";
+            return DecodeEntities(tag.substr(p + 1, valueEnd - p - 1));
+        }
+        return "";
+    }
+    return "";
+}
+
+std::string AsciiLower(std::string_view text) {
+    std::string out(text);
+    for (char &c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool AsciiIEquals(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && AsciiLower(a) == AsciiLower(b);
+}
+
+std::string_view Trim(std::string_view text) {
+    const char *blanks = " \t\r\n";
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) return {};
+    const std::size_t last = text.find_last_not_of(blanks);
+    return text.substr(first, last - first + 1);
+}
+
+bool ReadFileText(const std::string &path, std::string &text, std::string &error) {
+    if (path == "-") {
+        std::ostringstream buffer;
+        buffer << std::cin.rdbuf();
+        text = buffer.str();
+        return true;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        error = "cannot read " + path;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace korvane
