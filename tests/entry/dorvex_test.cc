@@ -1,6 +1,7 @@
 // The action protocol, driven through Dorvex of the built shared library.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -231,6 +232,50 @@ TEST_F(Dorvex, UnloadWithALiveObjectDestroysIt) {
     m_host->Unload();
     EXPECT_EQ(OpenCount(log.Path()), 0);
     EXPECT_TRUE(m_host->LogContains("Tessel DllMain: detached, hModule 0x"));
+}
+
+TEST_F(Dorvex, BadRequestsAreAnsweredAndLogged) {
+    ScopedFile secret(InCwd(m_host->TesselName() + ".secret"));
+    {
+        std::FILE *file = std::fopen(secret.Path().c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs("NT-LEAKED-CONTENT", file);
+        std::fclose(file);
+    }
+    ASSERT_EQ(m_host->Initialize(nullptr), 0);
+    const std::string xxe = "<!DOCTYPE tesselrequest [<!ENTITY x SYSTEM \"file://" + secret.Path() +
+                            "\">]><tesselrequest><select><from><db name=\"&x;\"/></from>"
+                            "</select></tesselrequest>";
+    std::string binary;
+    for (int i = 1; i < 256; ++i) binary.push_back(static_cast<char>(i));
+    const std::string truncated = std::string(kSelectSample).substr(0, 60);
+    for (const std::string &request : {xxe, binary, truncated, std::string()}) {
+        m_host->ClearLog();
+        auto result = m_host->Invoke(request);
+        EXPECT_EQ(result.result, 0);
+        ASSERT_TRUE(result.gotResponse);
+        EXPECT_EQ(result.freeResult, 0);
+        EXPECT_NE(result.response.find("RESPONSE_TABLE"), std::string::npos) << result.response;
+        EXPECT_EQ(result.response.find("NT-LEAKED-CONTENT"), std::string::npos);
+        const std::string log = m_host->TakeLog();
+        EXPECT_EQ(log.find("NT-LEAKED-CONTENT"), std::string::npos);
+        EXPECT_NE(log.find("] XercesInt::fatalError: line "), std::string::npos) << log;
+        EXPECT_NE(log.find("] Tessel::Invoke: tessel [" + m_host->TesselName() +
+                           "] dispatch [Dorvex] error parsing xml ["),
+                  std::string::npos)
+            << log;
+    }
+    EXPECT_TRUE(m_host->Events().empty()) << "no table, no execution record";
+
+    // In raw mode parse failures are not logged, and the pipeline still answers.
+    ASSERT_EQ(m_host->Initialize(Config("<Raw>true</Raw>")), 0);
+    m_host->ClearLog();
+    auto raw = m_host->Invoke(truncated);
+    EXPECT_EQ(raw.result, 0);
+    EXPECT_EQ(raw.response.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+    const std::string rawLog = m_host->TakeLog();
+    EXPECT_EQ(rawLog.find("fatalError"), std::string::npos) << rawLog;
+    EXPECT_EQ(rawLog.find("error parsing xml"), std::string::npos) << rawLog;
 }
 
 TEST_F(Dorvex, ConcurrentInvokesFromEightThreads) {
