@@ -17,12 +17,18 @@ using namespace xercesc;
 
 namespace {
 
-// Thrown from startDTD to stop a parse that carries a DOCTYPE. Carries the
-// position because the locator is no longer valid once the parse has unwound.
-struct DoctypeRejected {
+// Thrown from a handler to stop a parse: a DOCTYPE, or runaway nesting. Carries
+// the position because the locator is no longer valid once the parse has unwound.
+struct ParseRejected {
     int line;
     int column;
+    const char *reason;
 };
+
+// The reader resolves namespaces by walking the open-element stack for every
+// element, so nesting costs quadratic time; a deeply nested request would keep a
+// thread busy for hours. Requests need a handful of levels.
+constexpr int32_t kMaxDepth = 65536;
 
 // ASCII case-insensitive comparison of an element name with a lower-case name.
 bool NameIs(const XMLCh *name, const char *lower) {
@@ -146,13 +152,13 @@ int32_t XercesInt::Run(const char *text, std::size_t length, const char *systemI
     try {
         reader->parse(*source);
         if (reader->getErrorCount() > 0) failed = true;
-    } catch (const DoctypeRejected &rejected) {
+    } catch (const ParseRejected &rejected) {
         ++m_errors;
         failed = true;
         reusable = false;
         if (!QuietErrors()) {
             TslLog(TSL_ERROR, "XercesInt::fatalError: line %d column %d message %s\n",
-                   rejected.line, rejected.column, "DOCTYPE declarations are not accepted");
+                   rejected.line, rejected.column, rejected.reason);
         }
     } catch (const XMLException &e) {
         failed = true;
@@ -174,13 +180,18 @@ void XercesInt::characters(const XMLCh *chars, XMLSize_t length) {
     m_text.append(chars, length);
 }
 
+void XercesInt::Reject(const char *reason) const {
+    throw ParseRejected{m_locator ? static_cast<int>(m_locator->getLineNumber()) : 0,
+                        m_locator ? static_cast<int>(m_locator->getColumnNumber()) : 0, reason};
+}
+
 void XercesInt::startDTD(const XMLCh *, const XMLCh *, const XMLCh *) {
-    throw DoctypeRejected{m_locator ? static_cast<int>(m_locator->getLineNumber()) : 0,
-                          m_locator ? static_cast<int>(m_locator->getColumnNumber()) : 0};
+    Reject("DOCTYPE declarations are not accepted");
 }
 
 void XercesInt::startElement(const XMLCh *uri, const XMLCh *localname, const XMLCh *,
                              const Attributes &attrs) {
+    if (++m_depth > kMaxDepth) Reject("elements nested deeper than 65536 levels");
     if (m_request != nullptr) {
         StartRequestElement(uri, localname, attrs);
     } else if (m_config != nullptr) {
@@ -288,6 +299,7 @@ void XercesInt::EndConfigElement(const XMLCh *localname) {
 }
 
 void XercesInt::endElement(const XMLCh *, const XMLCh *localname, const XMLCh *) {
+    --m_depth;
     if (m_config != nullptr) {
         EndConfigElement(localname);
         return;

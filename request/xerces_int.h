@@ -63,6 +63,8 @@ private:
     void StartConfigElement(const XMLCh *localname, const xercesc::Attributes &attrs);
     void EndConfigElement(const XMLCh *localname);
     bool QuietErrors() const;
+    // Stops the parse as a fatal error at the current position.
+    [[noreturn]] void Reject(const char *reason) const;
 
     tslData *m_request = nullptr;
     const ConfigTarget *m_config = nullptr;
@@ -71,6 +73,7 @@ private:
     std::unique_ptr<Predicate> m_predicate;
     int32_t m_pendingLogic = 0;
     int32_t m_errors = 0;
+    int32_t m_depth = 0;  // elements open
     tslString m_message;
     // Configuration entries being read, outermost first; each is appended to
     // the target exactly once, when its element closes.

@@ -250,6 +250,29 @@ TEST(RequestAttacks, LargeWellFormedRequestsParse) {
     EXPECT_EQ(lots.data->m_predicates[4999].target.str(), "c4999");
 }
 
+TEST(RequestAttacks, RunawayNestingIsRefusedInsteadOfHanging) {
+    // The reader's namespace lookup walks the open-element stack for every
+    // element, so nesting costs quadratic time: a 16 MiB request of nothing but
+    // open tags would keep a host thread busy for hours. Depth is bounded far
+    // above what requests use (and above the 50,000 levels that must work).
+    std::string text = "<tesselrequest version=\"v\">";
+    while (text.size() < (16u << 20)) text += "<n>";
+    auto parsed = ParseText(text);
+    EXPECT_EQ(parsed.status, 404);
+    EXPECT_EQ(parsed.data->m_portalVersion.str(), "v");
+    const auto lines = Messages(parsed.log);
+    ASSERT_EQ(lines.size(), 1u) << parsed.log.substr(0, 300);
+    EXPECT_EQ(lines[0].rfind("XercesInt::fatalError: line 1 column ", 0), 0u) << lines[0];
+    const std::string reason = " message elements nested deeper than 65536 levels";
+    ASSERT_GT(lines[0].size(), reason.size());
+    EXPECT_EQ(lines[0].substr(lines[0].size() - reason.size()), reason);
+
+    // The reader used for it is not reused in a broken state.
+    auto next = ParseText("<tesselrequest version=\"after\"/>");
+    EXPECT_EQ(next.status, 0) << next.log;
+    EXPECT_EQ(next.data->m_portalVersion.str(), "after");
+}
+
 TEST(RequestAttacks, GarbageAndTruncatedTextFailCleanly) {
     std::mt19937 random(20240615);
     for (int round = 0; round < 200; ++round) {
