@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "parse_helpers.h"
+#include "support/test_host.h"
 
 namespace {
 
@@ -378,6 +379,38 @@ TEST(RequestParser, QuoteRepairBeforeParsing) {
     ASSERT_EQ(parsed.data->m_predicates.size(), 1u);
     EXPECT_EQ(parsed.data->m_predicates[0].target.str(), "say \"hi\"");
     EXPECT_EQ(parsed.data->m_predicates[0].atom.str(), "a\"b");
+}
+
+TEST(RequestParser, DeclaredEncodingsAndEmptyRequests) {
+    // A Latin-1 request arrives as UTF-8 in the record.
+    auto latin = ParseText(
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+        "<tesselrequest><sponsor>Gr\xFC\xDF"
+        "e</sponsor><db name=\"\xE4\"/></tesselrequest>");
+    ASSERT_EQ(latin.status, 0) << latin.log;
+    EXPECT_EQ(latin.data->m_sponsorName.str(),
+              "Gr\xC3\xBC\xC3\x9F"
+              "e");
+    EXPECT_EQ(latin.data->m_table.str(), "\xC3\xA4");
+
+    for (const char *text :
+         {"<?xml version=\"1.0\" encoding=\"no-such-encoding\"?><tesselrequest/>",
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?><tesselrequest>\xC3</tesselrequest>",
+          "<?xml version=\"2.0\"?><tesselrequest/>"}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(ParseText(text).status, 404);
+    }
+
+    // A null request text becomes the empty text, which does not parse.
+    tslData empty("V02.000.02", "T", "D", nullptr);
+    ASSERT_NE(empty.GetRequest(), nullptr);
+    EXPECT_STREQ(empty.GetRequest(), "");
+    testhost::StderrCapture capture;
+    capture.Start();
+    EXPECT_EQ(empty.ParseRequest(), 404);
+    capture.Stop();
+    EXPECT_EQ(empty.m_action, ACTION_NOACTION);
+    EXPECT_TRUE(empty.m_predicates.empty());
 }
 
 TEST(RequestParser, ParserIsReusableAcrossManyRequests) {
