@@ -181,8 +181,10 @@ class Session : public SessionBase {
         if (ec.category() == http::make_error_code(http::error::end_of_stream).category() &&
             ec != http::error::end_of_stream && ec != http::error::partial_message)
             return SendError(http::status::bad_request, "malformed HTTP request\n");
-        // End of stream, timeout, reset, cancellation by Stop: nothing to answer.
-        Self().CloseStream();
+        // End of stream, timeout, reset, cancellation by Stop: nothing to
+        // answer and nothing worth waiting for.
+        error_code ignored;
+        Lowest().socket().close(ignored);
     }
 
     void HandleRequest(http::request<http::string_body> request) {
