@@ -212,7 +212,22 @@ TEST_F(Dorvex, SecondInitializeReplacesTheEarlierObject) {
     auto result = m_host->Invoke(kDescribe);
     EXPECT_EQ(result.result, 0);
     EXPECT_EQ(result.freeResult, 0);
+
+    // Both in file mode: had the earlier object gone after the new one was
+    // built, its destructor would close the new object's file and end the new
+    // object's application.
+    const std::string fileConfig = Config("<DebugLevel>TSL_FILE</DebugLevel>");
+    ASSERT_EQ(m_host->Initialize(fileConfig), 0);
+    ASSERT_EQ(m_host->Initialize(fileConfig), 0);
+    EXPECT_EQ(OpenCount(log.Path()), 1);
+    EXPECT_EQ(m_host->Call("marker-action"), 400);
+    EXPECT_NE(entrytest::ReadFile(log.Path()).find("unknown action [marker-action]"),
+              std::string::npos);
+    auto select = m_host->Invoke(kSelectSample);
+    EXPECT_EQ(select.result, 0) << "the application must still be there";
+    EXPECT_NE(select.response.find("Dalkah"), std::string::npos) << select.response;
     EXPECT_EQ(m_host->Terminate(), 0);
+    EXPECT_EQ(OpenCount(log.Path()), 0);
 }
 
 TEST_F(Dorvex, RawConfigurationAddsTheHttpHeader) {
