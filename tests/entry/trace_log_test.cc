@@ -122,6 +122,8 @@ TEST_F(TraceLog, LongMessagesAreCutTo8171Characters) {
 }
 
 TEST_F(TraceLog, FileModeWritesDatedLinesFlushedAtOnce) {
+    const char *oldTz = std::getenv("TZ");
+    const std::string savedTz = oldTz != nullptr ? oldTz : "";
     setenv("TZ", "UTC", 1);
     tzset();
     TslOpenLogFile(m_path.c_str());
@@ -159,7 +161,11 @@ TEST_F(TraceLog, FileModeWritesDatedLinesFlushedAtOnce) {
         EXPECT_TRUE(matches) << m[1].str();
     }
     EXPECT_EQ(file.back(), '\n');
-    unsetenv("TZ");
+    if (oldTz != nullptr) {
+        setenv("TZ", savedTz.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
     tzset();
 }
 
