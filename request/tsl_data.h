@@ -8,7 +8,6 @@
 
 #include <cstdarg>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +19,7 @@
 #include "request/enums.h"
 #include "request/predicate.h"
 #include "request/tsl_string.h"
+#include "result/seen_texts.h"
 
 class CompiledClause;  // result/clause.h
 
@@ -190,18 +190,9 @@ private:
     void WriteTableResponse(std::string &out);
     void WriteDescribeResponse(std::string &out) const;
 
-    // Hashes texts so that a string_view can be looked up without a copy.
-    struct TextHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view text) const {
-            return std::hash<std::string_view>{}(text);
-        }
-    };
-    using TextSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
-
     // UNIQUE: texts accepted so far, by column position, for the positions some
     // UNIQUE predicate has asked about.
-    std::unordered_map<std::size_t, TextSet> m_uniqueSeen;
+    std::unordered_map<std::size_t, SeenTexts> m_uniqueSeen;
     // The where-clause's grouping, worked out at the first filtered record and
     // redone only when the predicate list changes shape.
     std::shared_ptr<const CompiledClause> m_clause;

@@ -66,16 +66,16 @@ bool tslData::UniqueHolds(std::size_t position, std::string_view text) {
     if (found == m_uniqueSeen.end()) {
         // First question about this position: learn what was accepted so far;
         // from now on Accept keeps the set up to date.
-        found = m_uniqueSeen.emplace(position, TextSet()).first;
-        TextSet &seen = found->second;
-        seen.reserve(m_records.size());
+        found = m_uniqueSeen.emplace(position, SeenTexts()).first;
+        SeenTexts &seen = found->second;
+        seen.Reserve(m_records.size());
         for (const std::unique_ptr<tslRecord> &accepted : m_records)
-            seen.emplace(ValueAt(*accepted, position));
+            seen.Insert(ValueAt(*accepted, position));
     }
-    return found->second.find(text) == found->second.end();
+    return !found->second.Contains(text);
 }
 
 void tslData::Accept(std::unique_ptr<tslRecord> record) {
-    for (auto &[position, seen] : m_uniqueSeen) seen.emplace(ValueAt(*record, position));
+    for (auto &[position, seen] : m_uniqueSeen) seen.Insert(ValueAt(*record, position));
     m_records.push_back(std::move(record));
 }

@@ -5,6 +5,8 @@
 // supplied it, is written XML-escaped, so the response is well-formed whatever
 // the request held.
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -51,18 +53,52 @@ void AppendNumberElement(std::string &out, std::string_view tag, int32_t number)
     out += ">\n";
 }
 
-// Room for the table response: its fixed parts plus every written value and
-// link once; escaping may need more, which the string's growth absorbs.
-std::size_t EstimateTableSize(const tslData &data) {
-    std::size_t size = 1024 + data.m_troubleshooting.size() * 64 + data.m_columns.size() * 64;
-    for (const auto &record : data.m_records) {
-        size += 24;
-        const std::size_t count = std::min(record->values.size(), data.m_columns.size());
-        for (std::size_t i = 0; i < count; ++i)
-            if (data.m_columns[i].output)
-                size += 24 + record->values[i].text.size() + record->values[i].link.size();
+// Bytes AppendXmlEscaped writes for `text`, so that the table response can be
+// reserved once: growing a large response by copying it costs more than a
+// read-only pass over the values.
+std::size_t XmlEscapedSize(std::string_view text) {
+    static const auto kWidths = [] {
+        std::array<uint8_t, 256> widths{};
+        widths.fill(1);
+        for (int c = 1; c < 32; ++c)
+            if (c != '\t' && c != '\n' && c != '\r') widths[c] = 0;  // dropped
+        widths['&'] = 5;
+        widths['<'] = widths['>'] = 4;
+        widths['"'] = widths['\''] = 6;
+        return widths;
+    }();
+    std::size_t size = 0;
+    for (const char c : text) {
+        if (c == '\0') break;  // the escaping stops at a zero byte
+        size += kWidths[static_cast<unsigned char>(c)];
     }
-    return size + size / 16;
+    return size;
+}
+
+// The table response's size: exact for the records, generous for the rest.
+std::size_t TableSize(const tslData &data) {
+    std::size_t size = 1024 + XmlEscapedSize(data.m_tableName.view()) +
+                       XmlEscapedSize(data.m_tableDate.view()) +
+                       16 * (data.m_y.size() + data.m_yTrend.size());
+    if (data.m_errorCode != 0) {
+        size += XmlEscapedSize(data.m_errorDescription.view());
+        for (const tslString &line : data.m_troubleshooting)
+            size += 40 + XmlEscapedSize(line.view());
+        return size;
+    }
+    for (const tslColumn &column : data.m_columns)
+        size += 64 + XmlEscapedSize(column.name.view()) + XmlEscapedSize(column.tooltip.view());
+    for (const auto &record : data.m_records) {
+        size += sizeof("    <REC>\n    </REC>\n");
+        const std::size_t count = std::min(record->values.size(), data.m_columns.size());
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!data.m_columns[i].output) continue;
+            const tslValue &value = record->values[i];
+            size += sizeof("      <VAL LINK=\"\"></VAL>\n") + XmlEscapedSize(value.text.view()) +
+                    XmlEscapedSize(value.link.view());
+        }
+    }
+    return size;
 }
 
 }  // namespace
@@ -81,7 +117,7 @@ void tslData::BuildResponse() {
         }
         out.insert(0, m_response.view());
     } else {
-        out.reserve(EstimateTableSize(*this) + kHeaderRoom);
+        out.reserve(TableSize(*this) + kHeaderRoom);
         WriteTableResponse(out);
     }
     if (m_raw) out.insert(0, HttpResponseHeader(out.size(), std::time(nullptr)));

@@ -266,6 +266,29 @@ TEST(TableResponse, ColumnSelection) {
     }
 }
 
+TEST(TableResponse, LargeResponseIsWrittenIntoOneReservation) {
+    auto data = Parsed(EnvelopedRequest(Select("Big")), true);
+    data->SetFiltering(true);
+    data->AddColumn("Name", TYPE_STRING);
+    data->AddColumn("Note", TYPE_STRING);
+    const auto p = tslData::NewPredicate(LOGIC_NOLOGIC, "Name", OPER_EQUAL, "x");
+    const std::string link = data->BuildLink("Detail", p.get(), nullptr);
+    for (int i = 0; i < 3000; ++i)
+        data->AddLinkRecord(std::to_string(i).c_str(), link.c_str(), "\"'<&>'\"", nullptr, nullptr);
+    data->BuildResponse();
+    const std::string &text = data->m_response.str();
+    // Grown by doubling, the capacity would be far above the size.
+    EXPECT_GE(text.capacity(), text.size());
+    EXPECT_LT(text.capacity(), text.size() + text.size() / 20);
+    const restest::XmlReading reading = restest::ReadXml(restest::BodyOf(text));
+    ASSERT_TRUE(reading.wellFormed) << reading.error;
+    const auto values = reading.All("VAL");
+    ASSERT_EQ(values.size(), 6000u);
+    EXPECT_EQ(values[5998]->text, "2999");
+    EXPECT_EQ(values[5998]->attributes.at("LINK"), link);
+    EXPECT_EQ(values[5999]->text, "\"'<&>'\"");
+}
+
 TEST(TableResponse, NoRecordsRequest) {
     auto data = Parsed(BareRequest(Select("T", "<norecords/>")));
     ASSERT_EQ(data->m_outputKind, OUTPUT_NORECORDS);
