@@ -29,8 +29,7 @@ std::string Select(const std::string &table, const std::string &where = "",
 class SampleTables : public ::testing::Test {
 protected:
     void SetUp() override {
-        host.SetCaptureLog(false);
-        ASSERT_TRUE(host.Load()) << host.LoadError();
+            ASSERT_TRUE(host.Load()) << host.LoadError();
         ASSERT_EQ(host.Initialize(""), 0);
     }
     Table Run(const std::string &request) {
