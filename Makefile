@@ -40,6 +40,11 @@ bench: deps
 	cmake --build build-bench -j$(JOBS)
 	@for b in build-bench/bench/*_bench; do echo "== $$b"; $$b 2>/dev/null || exit 1; done
 
+# korvane-host against nginx serving the same bytes, both under wrk.
+bench-http: deps
+	@scripts/install-deps.sh wrk nginx-light
+	@bench/http_bench.sh $(CURDIR)/build-bench-http
+
 format:
 	clang-format -i $$(git ls-files '*.cc' '*.h')
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "event_scan.h"
 #include "metrics.h"
 #include "text_util.h"
 
@@ -84,10 +85,15 @@ void EventSink::Start() {
 
 bool EventSink::Submit(std::string urlEncoded) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_closed || m_queue.size() < kMaxQueued; });
+    if (m_queue.size() >= kMaxQueued) {
+        ++m_blockedSubmitters;
+        m_room.wait(lock, [&] { return m_closed || m_queue.size() < kMaxQueued; });
+        --m_blockedSubmitters;
+    }
     if (m_closed || !m_writer.joinable()) return false;
     m_queue.push_back(std::move(urlEncoded));
-    m_changed.notify_all();
+    // Only an idle writer needs waking; a busy one takes the queue next round.
+    if (m_writerIdle) m_work.notify_one();
     return true;
 }
 
@@ -95,7 +101,8 @@ void EventSink::Close() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_closed = true;
-        m_changed.notify_all();
+        m_work.notify_all();
+        m_room.notify_all();
     }
     if (m_writer.joinable()) m_writer.join();
     if (m_ownsOut && m_out != nullptr) std::fclose(m_out);
@@ -105,12 +112,15 @@ void EventSink::Close() {
 
 void EventSink::WriterLoop() {
     std::unique_lock<std::mutex> lock(m_mutex);
+    std::deque<std::string> batch;
     for (;;) {
-        m_changed.wait(lock, [&] { return m_closed || !m_queue.empty(); });
+        m_writerIdle = true;
+        m_work.wait(lock, [&] { return m_closed || !m_queue.empty(); });
+        m_writerIdle = false;
         if (m_queue.empty()) break;  // closed and drained
-        std::deque<std::string> batch;
+        batch.clear();
         batch.swap(m_queue);
-        m_changed.notify_all();  // room again for waiting submitters
+        if (m_blockedSubmitters > 0) m_room.notify_all();
         lock.unlock();
         for (const std::string &event : batch) WriteEvent(event);
         if (m_out != nullptr) std::fflush(m_out);
@@ -123,7 +133,8 @@ void EventSink::WriteEvent(const std::string &urlEncoded) {
     RequestSummary event;
     std::string error;
     std::string line;
-    if (ReadRequestText(UrlDecode(urlEncoded), event, error)) {
+    const std::string text = UrlDecode(urlEncoded);
+    if (ScanEventText(text, event) || ReadRequestText(text, event, error)) {
         line = m_json ? EventJson(event) : EventSummary(event);
         if (m_metrics != nullptr) m_metrics->EventDelivered();
     } else {

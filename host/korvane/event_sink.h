@@ -54,9 +54,12 @@ class EventSink {
     Metrics *m_metrics = nullptr;
 
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable m_work;  // the writer waits for events
+    std::condition_variable m_room;  // submitters wait for queue space
     std::deque<std::string> m_queue;
     bool m_closed = false;
+    bool m_writerIdle = false;
+    int m_blockedSubmitters = 0;
     std::thread m_writer;
 };
 

@@ -125,18 +125,19 @@ std::string RequestAttribute(std::string_view text) {
 std::string UrlDecode(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            const int high = HexValue(text[i + 1]);
-            const int low = HexValue(text[i + 2]);
-            if (high >= 0 && low >= 0) {
-                out += static_cast<char>(high * 16 + low);
-                i += 2;
-                continue;
-            }
-        }
-        out += text[i];
+    std::size_t from = 0;
+    for (std::size_t at = text.find('%'); at != std::string_view::npos;
+         at = text.find('%', at + 1)) {
+        if (at + 2 >= text.size()) break;
+        const int high = HexValue(text[at + 1]);
+        const int low = HexValue(text[at + 2]);
+        if (high < 0 || low < 0) continue;
+        out.append(text.substr(from, at - from));
+        out += static_cast<char>(high * 16 + low);
+        from = at + 3;
+        at += 2;
     }
+    out.append(text.substr(from));
     return out;
 }
 
