@@ -231,6 +231,7 @@ class ClauseBuilder {
 };
 
 CompiledClause::CompiledClause(const std::vector<Predicate> &predicates) {
+    if (predicates.empty()) return;  // m_root stays -1: every record passes
     ClauseBuilder builder(*this, predicates);
     builder.Build();
 }

@@ -28,7 +28,7 @@
 
 class CompiledClause {
   public:
-    // `predicates` must not be empty.
+    // An empty clause passes every record.
     explicit CompiledClause(const std::vector<Predicate> &predicates);
 
     // True when `predicates` has the logic and parenthesis counts this was
@@ -85,6 +85,7 @@ class CompiledClause {
 
 template <typename Test>
 bool CompiledClause::Evaluate(Test &&test) const {
+    if (m_root < 0) return true;
     for (const int32_t id : m_order) {
         const Node &node = m_nodes[static_cast<std::size_t>(id)];
         uint8_t value;

@@ -475,6 +475,9 @@ TEST(FilterGrouping, MatchesTheLiteralRuleOnRandomClauses) {
 }
 
 TEST(FilterGrouping, HugeCountsAndLongClausesStaySmall) {
+    const CompiledClause empty(std::vector<Predicate>{});
+    EXPECT_TRUE(empty.Evaluate([](std::size_t) { return false; }));
+
     // A group opened 2^31 - 1 times: no recursion per parenthesis.
     const std::vector<Shape> deep = {{LOGIC_NOLOGIC, INT32_MAX, 0}, {LOGIC_AND, 0, 0}};
     const CompiledClause compiled(FromShapes(deep));

@@ -4,6 +4,7 @@
 
 #include <clocale>
 #include <ctime>
+#include <random>
 #include <string>
 
 #include "result/http_header.h"
@@ -204,6 +205,91 @@ TEST(TableResponse, SpecialCharactersReadBackAsWritten) {
     EXPECT_EQ(reading.All("NAME")[0]->text, "T & <t>");
     EXPECT_EQ(reading.All("DATE")[0]->text, "d\"ate'");
     EXPECT_EQ(reading.All("COL")[0]->attributes.at("NAME"), "Na\"me<");
+}
+
+// What a reader makes of a text written as element content or as an attribute.
+std::string AsContent(const std::string &text) {
+    std::string out;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 32 || c == '\t' || c == '\n') out += c;
+    }
+    return out;
+}
+
+std::string AsAttribute(const std::string &text) {
+    std::string out = AsContent(text);
+    for (char &c : out)
+        if (c == '\t' || c == '\n') c = ' ';
+    return out;
+}
+
+TEST(TableResponse, EscapingThatKeepsTheLength) {
+    // One replacement (+3 bytes) and three dropped bytes (-3): the same length.
+    auto data = Parsed(BareRequest(Select("T")));
+    data->AddColumn("C", TYPE_STRING);
+    data->AddRecord("<\x01\x02\x03", "\x01&\x02\x03\x04\x05", nullptr);
+    data->BuildResponse();
+    EXPECT_NE(
+        std::string(data->GetResponse()).find("    <REC>\n      <VAL>&lt;</VAL>\n    </REC>\n"),
+        std::string::npos)
+        << data->GetResponse();
+    EXPECT_TRUE(restest::ReadXml(data->GetResponse()).wellFormed);
+}
+
+TEST(TableResponse, RandomTextsAlwaysGiveWellFormedResponses) {
+    const std::string alphabet = "<>&\"'\\ \t\n]=/?;x\x01\x07\x1f\xc3\xa9";
+    std::mt19937 random(7);
+    const auto text = [&] {
+        std::string t;
+        const std::size_t n = random() % 12;
+        for (std::size_t i = 0; i < n; ++i) {
+            std::size_t k = random() % alphabet.size();
+            if (alphabet[k] == '\xc3' || alphabet[k] == '\xa9') k = alphabet.size() - 2;
+            t += alphabet[k];
+            if (k == alphabet.size() - 2) t += alphabet[k + 1];  // whole UTF-8 sequence
+        }
+        return t;
+    };
+    for (int round = 0; round < 200; ++round) {
+        const bool envelope = round % 2 == 0;
+        const std::string inner = round % 3 == 0 ? "<admin action=\"describe\"/>" : Select("T");
+        auto data = Parsed(envelope ? EnvelopedRequest(inner) : BareRequest(inner), round % 5 == 0);
+        data->m_sponsorName = text();
+        data->m_sponsorVersion = text();
+        const std::string name = text(), date = text(), column = text(), value = text(),
+                          link = text(), trouble = text();
+        data->SetTableInfo(name.c_str(), date.c_str());
+        data->AddColumn(column.c_str(), TYPE_STRING);
+        data->AddLinkRecord(value.c_str(), link.c_str(), nullptr);
+        if (round % 4 == 1) data->SetError(404, text().c_str(), trouble.c_str());
+        data->SetDescription(
+            tslData::BuildApplication(text().c_str(), text().c_str(), "XApp").release(), nullptr);
+        data->BuildResponse();
+        const std::string response =
+            data->m_raw ? restest::BodyOf(data->GetResponse()) : std::string(data->GetResponse());
+        const restest::XmlReading reading = restest::ReadXml(response);
+        ASSERT_TRUE(reading.wellFormed) << reading.error << "\n" << response;
+        if (data->m_action == ACTION_DESCRIBE) {
+            EXPECT_EQ(reading.All("SPONSOR_NAME").at(0)->text,
+                      AsContent(data->m_sponsorName.str()));
+            continue;
+        }
+        EXPECT_EQ(reading.All("NAME").at(0)->text, AsContent(name));
+        EXPECT_EQ(reading.All("DATE").at(0)->text, AsContent(date));
+        if (round % 4 == 1) {
+            EXPECT_EQ(reading.All("TROUBLESHOOTING").at(0)->text, AsContent(trouble));
+            continue;
+        }
+        EXPECT_EQ(reading.All("COL").at(0)->attributes.at("NAME"), AsAttribute(column));
+        const restest::Element &val = *reading.All("VAL").at(0);
+        EXPECT_EQ(val.text, AsContent(value));
+        if (!link.empty()) {
+            EXPECT_EQ(val.attributes.at("LINK"), AsAttribute(link));
+        } else {
+            EXPECT_EQ(val.attributes.count("LINK"), 0u);
+        }
+    }
 }
 
 TEST(TableResponse, ColumnSelection) {
