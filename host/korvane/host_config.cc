@@ -23,8 +23,12 @@ std::string DefaultPluginPath() {
     std::error_code ec;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec) {
-        const std::filesystem::path beside = self.parent_path() / kPluginFile;
-        if (std::filesystem::exists(beside, ec)) return beside.string();
+        for (const std::filesystem::path &candidate :
+             {self.parent_path() / kPluginFile,
+              self.parent_path() / KORVANE_RELATIVE_LIBDIR / kPluginFile}) {
+            if (std::filesystem::exists(candidate, ec))
+                return candidate.lexically_normal().string();
+        }
     }
     return std::string(KORVANE_INSTALL_LIBDIR) + "/" + kPluginFile;
 }

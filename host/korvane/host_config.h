@@ -7,8 +7,9 @@
 
 namespace korvane {
 
-// libNorloTessel.so next to this program when it exists there, else the one
-// in the installed library directory.
+// libNorloTessel.so next to this program (a build tree), else in the library
+// directory of the prefix this program is installed in, else in the
+// configured installation library directory.
 std::string DefaultPluginPath();
 
 // The configuration text from `path` ("" for none: the plug-in then runs on

@@ -209,9 +209,10 @@ TEST_F(ServeTest, SlowClientsAreCutOffWithoutBlockingOthers) {
 
 TEST_F(ServeTest, GarbageAndVanishingClientsDoNotHurtTheServer) {
     StartServer();
+    // The start of a TLS handshake, NUL bytes included.
+    static const char kTlsHello[] = "\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03garbage\r\n\r\n";
     for (const std::string &garbage :
-         {std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03garbage\r\n\r\n", 24),
-          std::string("HELLO THERE\r\n\r\n"),
+         {std::string(kTlsHello, sizeof kTlsHello - 1), std::string("HELLO THERE\r\n\r\n"),
           std::string("GET / HTTP/1.1\r\nthis is no header line\r\n\r\n"),
           std::string("POST / HTTP/1.1\r\nContent-Length: twelve\r\n\r\n")}) {
         RawClient client;
@@ -296,9 +297,11 @@ TEST_F(ServeTest, MetricsAndEventsCountWhatWasServed) {
     ASSERT_EQ(Curl(m_server.Url("/health")).status, 200);
 
     std::string metrics;
+    int scrapes = 0;  // each scrape is counted once it has been answered
     ASSERT_TRUE(WaitFor(
         [&] {
             metrics = Curl(m_server.Url("/metrics")).body;
+            ++scrapes;
             return metrics.find("korvane_events_delivered_total 7\n") != std::string::npos;
         },
         seconds(10)))
@@ -309,7 +312,7 @@ TEST_F(ServeTest, MetricsAndEventsCountWhatWasServed) {
              "korvane_requests_total{table=\"Sample Age\"} 3\n",
              "korvane_requests_total{table=\"Sample Age Detail\"} 2\n",
              "korvane_invoke_results_total{result=\"0\"} 7\n",
-             "korvane_http_responses_total{code=\"200\"} 8\n",
+             "korvane_http_responses_total{code=\"200\"} " + std::to_string(7 + scrapes) + "\n",
              "korvane_invoke_duration_seconds_bucket{le=\"+Inf\"} 7\n",
              "korvane_invoke_duration_seconds_count 7\n", "korvane_events_unreadable_total 0\n",
              "korvane_request_bytes_total " + std::to_string(bytesIn) + "\n",
