@@ -98,12 +98,14 @@ void AppendEscaped(std::string &out, std::string_view text, const ClassTable &cl
 
     // Pass 1: the exact output size.
     std::size_t size = 0;
+    std::size_t changed = 0;  // replaced or dropped bytes; their sizes may cancel out
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t cls = classes[in[i]];
         size += cls == kCopy ? 1 : texts.sizes[cls];
+        changed += cls != kCopy;
     }
     const std::size_t start = out.size();
-    if (size == n) {  // nothing to replace or drop
+    if (changed == 0) {  // nothing to replace or drop
         out.append(text);
         return;
     }
