@@ -185,14 +185,25 @@ private:
     bool TestPredicate(Predicate &predicate, const tslRecord &record);
     // UNIQUE: true when no accepted record holds `text` at `position`.
     bool UniqueHolds(std::size_t position, std::string_view text);
+    // The text accepted record `number` holds at `position` (empty if none).
+    std::string_view AcceptedText(uint32_t number, std::size_t position) const;
+    // Starts fetching what a UNIQUE test of `text` at `position` will read;
+    // only for the record that FilterRecord is called for next.
+    void PrefetchUnique(std::size_t position, std::string_view text) const;
     // Accepts a record that passed: appends it and keeps UNIQUE bookkeeping.
     void Accept(std::unique_ptr<tslRecord> record);
     void WriteTableResponse(std::string &out);
     void WriteDescribeResponse(std::string &out) const;
 
     // UNIQUE: texts accepted so far, by column position, for the positions some
-    // UNIQUE predicate has asked about.
-    std::unordered_map<std::size_t, SeenTexts> m_uniqueSeen;
+    // UNIQUE predicate has asked about (rarely more than one).
+    struct UniqueColumn {
+        std::size_t position;
+        SeenTexts seen;
+    };
+    std::vector<UniqueColumn> m_uniqueSeen;
+    // Counts FilterRecord calls; see Accept.
+    uint64_t m_filterTicket = 0;
     // The where-clause's grouping, worked out at the first filtered record and
     // redone only when the predicate list changes shape.
     std::shared_ptr<const CompiledClause> m_clause;

@@ -19,7 +19,10 @@ std::string_view ValueAt(const tslRecord &record, std::size_t position) {
 }  // namespace
 
 bool tslData::FilterRecord(const tslRecord &record) {
+    ++m_filterTicket;  // names this test for the UNIQUE index (see Accept)
     if (!m_filtering || m_predicates.empty()) return true;
+    // One predicate is its own group whatever its parentheses say.
+    if (m_predicates.size() == 1) return TestPredicate(m_predicates[0], record);
     if (!m_clause || !m_clause->Fits(m_predicates))
         m_clause = std::make_shared<const CompiledClause>(m_predicates);
     return m_clause->Evaluate(
@@ -61,21 +64,48 @@ bool tslData::TestPredicate(Predicate &predicate, const tslRecord &record) {
     }
 }
 
+// The accepted records hold the texts the UNIQUE index points at. Record
+// numbers count the records accepted since the last response; the index is
+// dropped with the records (BuildResponse), so each number names one record.
+std::string_view tslData::AcceptedText(uint32_t number, std::size_t position) const {
+    if (number >= m_records.size() || !m_records[number]) return std::string_view();
+    return ValueAt(*m_records[number], position);
+}
+
 bool tslData::UniqueHolds(std::size_t position, std::string_view text) {
-    auto found = m_uniqueSeen.find(position);
-    if (found == m_uniqueSeen.end()) {
-        // First question about this position: learn what was accepted so far;
-        // from now on Accept keeps the set up to date.
-        found = m_uniqueSeen.emplace(position, SeenTexts()).first;
-        SeenTexts &seen = found->second;
-        seen.Reserve(m_records.size());
-        for (const std::unique_ptr<tslRecord> &accepted : m_records)
-            seen.Insert(ValueAt(*accepted, position));
-    }
-    return !found->second.Contains(text);
+    const auto textOf = [this, position](uint32_t number) {
+        return AcceptedText(number, position);
+    };
+    for (UniqueColumn &tracked : m_uniqueSeen)
+        if (tracked.position == position)
+            return !tracked.seen.Contains(text, textOf, m_filterTicket);
+    // First question about this position: learn what was accepted so far;
+    // from now on Accept keeps the index up to date.
+    m_uniqueSeen.push_back({position, SeenTexts()});
+    SeenTexts &seen = m_uniqueSeen.back().seen;
+    seen.Reserve(m_records.size());
+    for (std::size_t number = 0; number < m_records.size(); ++number)
+        seen.Insert(static_cast<uint32_t>(number),
+                    AcceptedText(static_cast<uint32_t>(number), position), textOf);
+    return !seen.Contains(text, textOf, m_filterTicket);
+}
+
+void tslData::PrefetchUnique(std::size_t position, std::string_view text) const {
+    // The record is about to be filtered, and that test gets the next ticket.
+    for (const UniqueColumn &tracked : m_uniqueSeen)
+        if (tracked.position == position) tracked.seen.Prefetch(text, m_filterTicket + 1);
 }
 
 void tslData::Accept(std::unique_ptr<tslRecord> record) {
-    for (auto &[position, seen] : m_uniqueSeen) seen.Insert(ValueAt(*record, position));
+    // Every record accepted has just been through FilterRecord, unchanged, so
+    // the index may reuse that test's lookups (the ticket says which test).
+    // Numbers are 32-bit: a table of 2^32 records would need far more memory
+    // than a process has.
+    const auto number = static_cast<uint32_t>(m_records.size());
+    for (UniqueColumn &tracked : m_uniqueSeen) {
+        const std::size_t position = tracked.position;
+        tracked.seen.Insert(number, ValueAt(*record, position),
+                            [this, position](uint32_t n) { return AcceptedText(n, position); });
+    }
     m_records.push_back(std::move(record));
 }

@@ -83,12 +83,14 @@ bool tslData::AddValues(const char *logName, bool withLinks, const char *first,
     if (m_outputKind == OUTPUT_NORECORDS) return false;
     auto record = std::make_unique<tslRecord>();
     record->values.reserve(m_columns.size());
-    record->values.push_back({tslString(first), tslString(firstLink)});
-    for (;;) {
-        const char *value = va_arg(rest, const char *);
-        if (value == nullptr) break;
-        const char *link = withLinks ? va_arg(rest, const char *) : nullptr;
+    // A UNIQUE test will look each value up; starting that while the rest
+    // of the record is copied hides most of the lookup's memory latency.
+    const bool prefetch = m_filtering && !m_uniqueSeen.empty();
+    for (const char *value = first, *link = firstLink; value != nullptr;) {
+        if (prefetch) PrefetchUnique(record->values.size(), value);
         record->values.push_back({tslString(value), tslString(link)});
+        value = va_arg(rest, const char *);
+        link = withLinks && value != nullptr ? va_arg(rest, const char *) : nullptr;
     }
     if (!FilterRecord(*record)) return false;
     Accept(std::move(record));
