@@ -126,6 +126,9 @@ public:
     std::vector<tslString> m_troubleshooting;
     bool m_filtering = false;
     std::vector<tslColumn> m_columns;
+    // Accepted records, in order. Only the table operations append to it and
+    // only BuildResponse empties it: the UNIQUE index refers to records by
+    // their place here.
     std::vector<std::unique_ptr<tslRecord>> m_records;
 
     // ---- links and request texts (drill-down) -------------------------------
