@@ -9,7 +9,6 @@
 #include <malloc.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -23,26 +22,26 @@
 
 namespace {
 
-// Bytes in use through operator new, and the highest value since the last
-// reset, so that the writer's peak memory can be set against the response.
-std::atomic<std::size_t> g_inUse{0};
-std::atomic<std::size_t> g_peak{0};
+// While `g_tracking` is set, the bytes in use through operator new (relative
+// to when tracking began; frees of older blocks count too) and their highest
+// value. Off while anything is timed.
+bool g_tracking = false;
+int64_t g_inUse = 0;
+int64_t g_peak = 0;
 
 void *Allocate(std::size_t size) {
     void *block = std::malloc(size == 0 ? 1 : size);
     if (block == nullptr) throw std::bad_alloc();
-    const std::size_t now =
-        g_inUse.fetch_add(malloc_usable_size(block), std::memory_order_relaxed) +
-        malloc_usable_size(block);
-    std::size_t peak = g_peak.load(std::memory_order_relaxed);
-    while (now > peak && !g_peak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+    if (g_tracking) {
+        g_inUse += static_cast<int64_t>(malloc_usable_size(block));
+        if (g_inUse > g_peak) g_peak = g_inUse;
     }
     return block;
 }
 
 void Release(void *block) {
     if (block == nullptr) return;
-    g_inUse.fetch_sub(malloc_usable_size(block), std::memory_order_relaxed);
+    if (g_tracking) g_inUse -= static_cast<int64_t>(malloc_usable_size(block));
     std::free(block);
 }
 
@@ -145,26 +144,31 @@ double TimeFill(bool unique) {
 }
 
 // Writing `responses` responses of `records` records each, without building
-// the tables. `peakRatio` receives the memory the tables held at the writer's
-// peak (records not yet written and the responses so far) over the responses'
-// size.
-double TimeWrite(int records, int responses, double &peakRatio) {
-    const std::size_t before = g_inUse.load();
+// the tables.
+double TimeWrite(int records, int responses) {
     std::vector<std::unique_ptr<tslData>> tables;
     for (int i = 0; i < responses; ++i) {
         tables.push_back(NewTable(false));
         Fill(*tables.back(), records);
     }
-    g_peak.store(g_inUse.load());
-    std::size_t bytes = 0;
     const double start = ThreadSeconds();
-    for (const std::unique_ptr<tslData> &table : tables) {
-        table->BuildResponse();
-        bytes += table->m_response.size();
-    }
-    const double seconds = ThreadSeconds() - start;
-    peakRatio = static_cast<double>(g_peak.load() - before) / static_cast<double>(bytes);
-    return seconds;
+    for (const std::unique_ptr<tslData> &table : tables) table->BuildResponse();
+    return ThreadSeconds() - start;
+}
+
+// The most memory a table of `records` records holds from its first record
+// to its written response (records not yet written and the response so far),
+// against the response's size.
+double PeakMemoryRatio(int records) {
+    g_inUse = g_peak = 0;
+    g_tracking = true;
+    auto table = NewTable(false);
+    Fill(*table, records);
+    table->BuildResponse();
+    const double ratio =
+        static_cast<double>(g_peak) / static_cast<double>(table->m_response.size());
+    g_tracking = false;
+    return ratio;
 }
 
 // The same 100,000-record table with and without a UNIQUE predicate on
@@ -202,16 +206,16 @@ BENCHMARK(BM_UniqueVsPlain)->UseManualTime()->Iterations(21)->Unit(benchmark::kM
 void BM_LargeVsSmallResponses(benchmark::State &state) {
     Rows();
     std::vector<double> ratios;
-    double largeSum = 0, smallSum = 0, peakLarge = 0, peakSmall = 0;
+    double largeSum = 0, smallSum = 0;
     bool largeFirst = true;
     for (auto _ : state) {
         double large, small;
         if (largeFirst) {
-            large = TimeWrite(kLarge, 1, peakLarge);
-            small = TimeWrite(kLarge / 10, 10, peakSmall);
+            large = TimeWrite(kLarge, 1);
+            small = TimeWrite(kLarge / 10, 10);
         } else {
-            small = TimeWrite(kLarge / 10, 10, peakSmall);
-            large = TimeWrite(kLarge, 1, peakLarge);
+            small = TimeWrite(kLarge / 10, 10);
+            large = TimeWrite(kLarge, 1);
         }
         largeFirst = !largeFirst;
         largeSum += large;
@@ -223,7 +227,7 @@ void BM_LargeVsSmallResponses(benchmark::State &state) {
     state.counters["large_ns/record"] = largeSum / n / kLarge * 1e9;
     state.counters["small_ns/record"] = smallSum / n / kLarge * 1e9;
     state.counters["large/small"] = Median(ratios);
-    state.counters["peak_memory/response"] = peakLarge;
+    state.counters["peak_memory/response"] = PeakMemoryRatio(kLarge);
 }
 BENCHMARK(BM_LargeVsSmallResponses)->UseManualTime()->Iterations(7)->Unit(benchmark::kMillisecond);
 

@@ -192,7 +192,7 @@ private:
     std::string_view AcceptedText(uint32_t number, std::size_t position) const;
     // Starts fetching what a UNIQUE test of `text` at `position` will read;
     // only for the record that FilterRecord is called for next.
-    void PrefetchUnique(std::size_t position, std::string_view text) const;
+    void PrefetchUnique(std::size_t position, const char *text) const;
     // Accepts a record that passed: appends it and keeps UNIQUE bookkeeping.
     void Accept(std::unique_ptr<tslRecord> record);
     void WriteTableResponse(std::string &out);

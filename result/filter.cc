@@ -90,7 +90,7 @@ bool tslData::UniqueHolds(std::size_t position, std::string_view text) {
     return !seen.Contains(text, textOf, m_filterTicket);
 }
 
-void tslData::PrefetchUnique(std::size_t position, std::string_view text) const {
+void tslData::PrefetchUnique(std::size_t position, const char *text) const {
     // The record is about to be filtered, and that test gets the next ticket.
     for (const UniqueColumn &tracked : m_uniqueSeen)
         if (tracked.position == position) tracked.seen.Prefetch(text, m_filterTicket + 1);
