@@ -104,8 +104,9 @@ void tslData::Accept(std::unique_ptr<tslRecord> record) {
     const auto number = static_cast<uint32_t>(m_records.size());
     for (UniqueColumn &tracked : m_uniqueSeen) {
         const std::size_t position = tracked.position;
-        tracked.seen.Insert(number, ValueAt(*record, position),
-                            [this, position](uint32_t n) { return AcceptedText(n, position); });
+        tracked.seen.Insert(
+            number, ValueAt(*record, position),
+            [this, position](uint32_t n) { return AcceptedText(n, position); }, m_filterTicket);
     }
     m_records.push_back(std::move(record));
 }
