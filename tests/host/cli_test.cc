@@ -96,6 +96,16 @@ TEST(Query, FiltersChoosesColumnsAndEscapesValues) {
               "--+----------------------+----\n"
               "1 | <XML>&<safe's>\"test\" |   5\n"
               "(1 row)\n");
+    // --xml shows the document itself.
+    const CommandResult xml =
+        Host({"query", "Sample Age Detail", "--where", "Age LESS 10", "--xml"});
+    EXPECT_EQ(xml.exitCode, 0);
+    EXPECT_TRUE(WellFormed(xml.out));
+    EXPECT_NE(xml.out.find("<RECS>\n    <REC>\n      <VAL>Volvo</VAL>\n      <VAL>Volvo</VAL>\n"
+                           "      <VAL>S80</VAL>\n      <VAL>3</VAL>\n    </REC>\n  </RECS>\n"),
+              std::string::npos)
+        << xml.out;
+
     // So do backslashes, which the plug-in's reader would otherwise turn into
     // control characters: the execution record shows the atom as given.
     TempDir dir;

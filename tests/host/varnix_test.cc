@@ -103,5 +103,38 @@ TEST(Varnix, EventsOfAnyReadableShapeBecomeJsonLines) {
     EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 3);
 }
 
+TEST(Varnix, ResultsWithoutAResponseMapToHttpErrors) {
+    TempDir dir;
+    ServeProcess server;
+    ASSERT_TRUE(server.Start(dir, {"--plugin", FakePlugin(), "--events", dir.Path() + "/e.json"}));
+    struct Case {
+        const char *request;
+        int status;
+        const char *body;
+    };
+    const Case cases[] = {
+        {"fail:401", 401, "untrusted caller\n"},
+        {"fail:405", 403, "invalid credentials or signature\n"},
+        {"fail:400", 500, "request failed (result 400)\n"},
+        {"fail:-1", 500, "request failed (result -1)\n"},
+    };
+    for (const Case &c : cases) {
+        const HttpResult reply = Curl(server.Url(), {"--data-binary", c.request});
+        EXPECT_EQ(reply.status, c.status) << c.request;
+        EXPECT_EQ(reply.body, c.body);
+    }
+    const std::string metrics = Curl(server.Url("/metrics")).body;
+    for (const char *line : {"korvane_invoke_results_total{result=\"-1\"} 1\n",
+                             "korvane_invoke_results_total{result=\"401\"} 1\n",
+                             "korvane_http_responses_total{code=\"403\"} 1\n",
+                             "korvane_http_responses_total{code=\"500\"} 2\n",
+                             "korvane_requests_total{table=\"\"} 4\n"})
+        EXPECT_NE(metrics.find(line), std::string::npos) << line;
+    // The invoke subcommand reports the same case on standard error.
+    const CommandResult failed = Invoke("fail:405", {});
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.err, "korvane-host: the plug-in answered 405 without a response\n");
+}
+
 }  // namespace
 }  // namespace hosttest

@@ -4,6 +4,7 @@
 //   "event:TEXT"             -> SendEvent(TEXT); answers "delivered=N"
 //   "call:REMOTE:TABLE"      -> CallTessel to REMOTE for a select on TABLE;
 //                               answers "rc=N" and the response text
+//   "fail:N"                 -> answers N and stores no response
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -69,6 +70,8 @@ extern "C" NORLOTESSEL_EXPORT int32_t Dorvex(const char *, const char *, const c
         return 0;
     }
     if (std::strcmp(action, "invoke") == 0 && arg1 != 0 && arg2 != 0) {
+        const char *request = reinterpret_cast<const char *>(arg1);
+        if (std::strncmp(request, "fail:", 5) == 0) return std::atoi(request + 5);
         *reinterpret_cast<char **>(arg2) = Answer(Run(reinterpret_cast<const char *>(arg1)), arg6);
         return 0;
     }
