@@ -255,8 +255,8 @@ TEST(TableResponse, RandomTextsAlwaysGiveWellFormedResponses) {
         const bool envelope = round % 2 == 0;
         const std::string inner = round % 3 == 0 ? "<admin action=\"describe\"/>" : Select("T");
         auto data = Parsed(envelope ? EnvelopedRequest(inner) : BareRequest(inner), round % 5 == 0);
-        data->m_sponsorName = text();
-        data->m_sponsorVersion = text();
+        data->m_sponsorName = tslString(text());
+        data->m_sponsorVersion = tslString(text());
         const std::string name = text(), date = text(), column = text(), value = text(),
                           link = text(), trouble = text();
         data->SetTableInfo(name.c_str(), date.c_str());
