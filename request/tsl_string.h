@@ -28,6 +28,12 @@ public:
     tslString &operator=(tslString &&other) noexcept;
     tslString &operator=(const char *text);
     tslString &operator=(std::string_view text);
+    tslString &operator=(const std::string &text) { return *this = std::string_view(text); }
+    tslString &operator=(std::string &&text) {
+        m_text = std::move(text);
+        Changed();
+        return *this;
+    }
     tslString &operator=(const char16_t *utf16);
     ~tslString() = default;
 
@@ -50,6 +56,7 @@ public:
     int compare(std::string_view text) const;
     bool operator==(const tslString &other) const { return m_text == other.m_text; }
     bool operator==(std::string_view text) const { return m_text == text; }
+    bool operator==(const char *text) const { return m_text == std::string_view(text ? text : ""); }
 
     // Escaped forms, cached until the text changes. The pointer stays valid until
     // the text is changed or destroyed.
