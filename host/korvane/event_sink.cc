@@ -85,12 +85,14 @@ void EventSink::Start() {
 
 bool EventSink::Submit(std::string urlEncoded) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_queue.size() >= kMaxQueued) {
-        ++m_blockedSubmitters;
-        m_room.wait(lock, [&] { return m_closed || m_queue.size() < kMaxQueued; });
-        --m_blockedSubmitters;
-    }
     if (m_closed || !m_writer.joinable()) return false;
+    if (m_queue.size() >= kMaxQueued) {
+        // The plug-in holds its event lock while we run: rather than stall
+        // every request behind a slow events file, this event is lost.
+        lock.unlock();
+        if (m_metrics != nullptr) m_metrics->EventDropped();
+        return false;
+    }
     m_queue.push_back(std::move(urlEncoded));
     // Only an idle writer needs waking; a busy one takes the queue next round.
     if (m_writerIdle) m_work.notify_one();
@@ -102,7 +104,6 @@ void EventSink::Close() {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_closed = true;
         m_work.notify_all();
-        m_room.notify_all();
     }
     if (m_writer.joinable()) m_writer.join();
     if (m_ownsOut && m_out != nullptr) std::fclose(m_out);
@@ -120,7 +121,6 @@ void EventSink::WriterLoop() {
         if (m_queue.empty()) break;  // closed and drained
         batch.clear();
         batch.swap(m_queue);
-        if (m_blockedSubmitters > 0) m_room.notify_all();
         lock.unlock();
         for (const std::string &event : batch) WriteEvent(event);
         if (m_out != nullptr) std::fflush(m_out);

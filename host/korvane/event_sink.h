@@ -22,7 +22,7 @@ class Metrics;
 
 class EventSink {
   public:
-    // Queue depth past which Submit waits for the writer.
+    // Events waiting for the writer; beyond this Submit drops the event.
     static constexpr std::size_t kMaxQueued = 4096;
 
     // Events as JSON lines appended to `path`; false with `error` set when
@@ -38,7 +38,8 @@ class EventSink {
     EventSink(const EventSink &) = delete;
     EventSink &operator=(const EventSink &) = delete;
 
-    // Queues one URL-encoded event text; false once the sink is closed.
+    // Queues one URL-encoded event text; false (not delivered) once the sink
+    // is closed or when the queue is full. Never waits for the writer.
     bool Submit(std::string urlEncoded);
     // Writes everything queued, then stops the writer. Idempotent.
     void Close();
@@ -55,11 +56,9 @@ class EventSink {
 
     std::mutex m_mutex;
     std::condition_variable m_work;  // the writer waits for events
-    std::condition_variable m_room;  // submitters wait for queue space
     std::deque<std::string> m_queue;
     bool m_closed = false;
     bool m_writerIdle = false;
-    int m_blockedSubmitters = 0;
     std::thread m_writer;
 };
 

@@ -91,6 +91,10 @@ std::string Metrics::Render() const {
     out += "# TYPE korvane_events_unreadable_total counter\n";
     out += "korvane_events_unreadable_total " + std::to_string(m_eventsUnreadable.load()) + "\n";
 
+    out += "# HELP korvane_events_dropped_total Events lost because the writer fell behind.\n";
+    out += "# TYPE korvane_events_dropped_total counter\n";
+    out += "korvane_events_dropped_total " + std::to_string(m_eventsDropped.load()) + "\n";
+
     out += "# HELP korvane_request_bytes_total Request body bytes received.\n";
     out += "# TYPE korvane_request_bytes_total counter\n";
     out += "korvane_request_bytes_total " + std::to_string(m_bytesIn.load()) + "\n";

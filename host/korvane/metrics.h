@@ -32,6 +32,7 @@ class Metrics {
     }
     void EventDelivered() { m_eventsDelivered.fetch_add(1, std::memory_order_relaxed); }
     void EventUnreadable() { m_eventsUnreadable.fetch_add(1, std::memory_order_relaxed); }
+    void EventDropped() { m_eventsDropped.fetch_add(1, std::memory_order_relaxed); }
 
     std::string Render() const;
 
@@ -48,6 +49,7 @@ class Metrics {
     std::atomic<std::uint64_t> m_bytesOut{0};
     std::atomic<std::uint64_t> m_eventsDelivered{0};
     std::atomic<std::uint64_t> m_eventsUnreadable{0};
+    std::atomic<std::uint64_t> m_eventsDropped{0};
 };
 
 // A Prometheus label value with backslash, double quote and line feed escaped.

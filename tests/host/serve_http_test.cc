@@ -315,6 +315,7 @@ TEST_F(ServeTest, MetricsAndEventsCountWhatWasServed) {
              "korvane_http_responses_total{code=\"200\"} " + std::to_string(7 + scrapes) + "\n",
              "korvane_invoke_duration_seconds_bucket{le=\"+Inf\"} 7\n",
              "korvane_invoke_duration_seconds_count 7\n", "korvane_events_unreadable_total 0\n",
+             "korvane_events_dropped_total 0\n",
              "korvane_request_bytes_total " + std::to_string(bytesIn) + "\n",
              "korvane_response_bytes_total " + std::to_string(bytesOut) + "\n",
              "# TYPE korvane_invoke_duration_seconds histogram\n"})
