@@ -195,7 +195,8 @@ private:
     void PrefetchUnique(std::size_t position, const char *text) const;
     // Accepts a record that passed: appends it and keeps UNIQUE bookkeeping.
     void Accept(std::unique_ptr<tslRecord> record);
-    void WriteTableResponse(std::string &out);
+    // `valueSizes`: escaped sizes of the values and links, in writing order.
+    void WriteTableResponse(std::string &out, const std::vector<std::size_t> &valueSizes);
     void WriteDescribeResponse(std::string &out) const;
 
     // UNIQUE: texts accepted so far, by column position, for the positions some

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "request/tsl_data.h"
 #include "request/tsl_util.h"
@@ -53,30 +54,10 @@ void AppendNumberElement(std::string &out, std::string_view tag, int32_t number)
     out += ">\n";
 }
 
-// Bytes AppendXmlEscaped writes for `text`, so that the table response can be
-// reserved once: growing a large response by copying it costs more than a
-// read-only pass over the values.
-std::size_t XmlEscapedSize(std::string_view text) {
-    static const auto kWidths = [] {
-        std::array<uint8_t, 256> widths{};
-        widths.fill(1);
-        for (int c = 1; c < 32; ++c)
-            if (c != '\t' && c != '\n' && c != '\r') widths[c] = 0;  // dropped
-        widths['&'] = 5;
-        widths['<'] = widths['>'] = 4;
-        widths['"'] = widths['\''] = 6;
-        return widths;
-    }();
-    std::size_t size = 0;
-    for (const char c : text) {
-        if (c == '\0') break;  // the escaping stops at a zero byte
-        size += kWidths[static_cast<unsigned char>(c)];
-    }
-    return size;
-}
-
 // The table response's size: exact for the records, generous for the rest.
-std::size_t TableSize(const tslData &data) {
+// The escaped size of every value and link written is kept, in writing order,
+// so that writing them needs no second sizing pass.
+std::size_t TableSize(const tslData &data, std::vector<std::size_t> &valueSizes) {
     std::size_t size = 1024 + XmlEscapedSize(data.m_tableName.view()) +
                        XmlEscapedSize(data.m_tableDate.view()) +
                        16 * (data.m_y.size() + data.m_yTrend.size());
@@ -94,8 +75,10 @@ std::size_t TableSize(const tslData &data) {
         for (std::size_t i = 0; i < count; ++i) {
             if (!data.m_columns[i].output) continue;
             const tslValue &value = record->values[i];
-            size += sizeof("      <VAL LINK=\"\"></VAL>\n") + XmlEscapedSize(value.text.view()) +
-                    XmlEscapedSize(value.link.view());
+            if (!value.link.empty()) valueSizes.push_back(XmlEscapedSize(value.link.view()));
+            valueSizes.push_back(XmlEscapedSize(value.text.view()));
+            size += sizeof("      <VAL LINK=\"\"></VAL>\n") + valueSizes.back();
+            if (!value.link.empty()) size += valueSizes[valueSizes.size() - 2];
         }
     }
     return size;
@@ -117,14 +100,16 @@ void tslData::BuildResponse() {
         }
         out.insert(0, m_response.view());
     } else {
-        out.reserve(TableSize(*this) + kHeaderRoom);
-        WriteTableResponse(out);
+        std::vector<std::size_t> valueSizes;
+        out.reserve(TableSize(*this, valueSizes) + kHeaderRoom);
+        WriteTableResponse(out, valueSizes);
     }
     if (m_raw) out.insert(0, HttpResponseHeader(out.size(), std::time(nullptr)));
     m_response = tslString(std::move(out));
 }
 
-void tslData::WriteTableResponse(std::string &out) {
+void tslData::WriteTableResponse(std::string &out, const std::vector<std::size_t> &valueSizes) {
+    std::size_t nextSize = 0;
     out += kXmlDeclaration;
     if (m_envelope) {
         AppendEnvelopeLines(out);
@@ -173,11 +158,11 @@ void tslData::WriteTableResponse(std::string &out) {
                 out += "      <VAL";
                 if (!value.link.empty()) {
                     out += " LINK=\"";
-                    AppendXmlEscaped(out, value.link.view());
+                    AppendXmlEscaped(out, value.link.view(), valueSizes[nextSize++]);
                     out += '"';
                 }
                 out += '>';
-                AppendXmlEscaped(out, value.text.view());
+                AppendXmlEscaped(out, value.text.view(), valueSizes[nextSize++]);
                 out += "</VAL>\n";
             }
             out += "    </REC>\n";
