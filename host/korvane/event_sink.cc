@@ -94,8 +94,9 @@ bool EventSink::Submit(std::string urlEncoded) {
         return false;
     }
     m_queue.push_back(std::move(urlEncoded));
-    // Only an idle writer needs waking; a busy one takes the queue next round.
-    if (m_writerIdle) m_work.notify_one();
+    // A busy writer looks at the queue every kWritePause anyway; waking it
+    // for each event would cost a futex call inside the plug-in's event lock.
+    if (m_writerSleeping || (m_writerIdle && m_queue.size() >= kWakeBatch)) m_work.notify_one();
     return true;
 }
 
@@ -115,10 +116,22 @@ void EventSink::WriterLoop() {
     std::unique_lock<std::mutex> lock(m_mutex);
     std::deque<std::string> batch;
     for (;;) {
-        m_writerIdle = true;
-        m_work.wait(lock, [&] { return m_closed || !m_queue.empty(); });
-        m_writerIdle = false;
-        if (m_queue.empty()) break;  // closed and drained
+        if (!m_closed && m_queue.size() < kWakeBatch) {
+            if (m_queue.empty()) {
+                m_writerSleeping = true;
+                m_work.wait(lock, [&] { return m_closed || !m_queue.empty(); });
+                m_writerSleeping = false;
+            }
+            // Let a batch gather instead of waking for every event.
+            m_writerIdle = true;
+            m_work.wait_for(lock, kWritePause,
+                            [&] { return m_closed || m_queue.size() >= kWakeBatch; });
+            m_writerIdle = false;
+        }
+        if (m_queue.empty()) {
+            if (m_closed) break;
+            continue;
+        }
         batch.clear();
         batch.swap(m_queue);
         lock.unlock();

@@ -4,6 +4,7 @@
 // writes it out, in the order the events arrived.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -24,6 +25,10 @@ class EventSink {
   public:
     // Events waiting for the writer; beyond this Submit drops the event.
     static constexpr std::size_t kMaxQueued = 4096;
+    // The writer writes what has queued up at least this often, and at once
+    // when kWakeBatch events are waiting.
+    static constexpr std::chrono::milliseconds kWritePause{10};
+    static constexpr std::size_t kWakeBatch = 256;
 
     // Events as JSON lines appended to `path`; false with `error` set when
     // the file cannot be opened.
@@ -58,7 +63,8 @@ class EventSink {
     std::condition_variable m_work;  // the writer waits for events
     std::deque<std::string> m_queue;
     bool m_closed = false;
-    bool m_writerIdle = false;
+    bool m_writerSleeping = false;  // waiting for a first event
+    bool m_writerIdle = false;      // letting a batch gather
     std::thread m_writer;
 };
 
