@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -40,6 +41,8 @@ pid_t Spawn(const std::vector<std::string> &argv, int in, int out, int err) {
     args.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
+        // A test that dies must not leave servers behind.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
         execvp(args[0], args.data());
         _exit(127);
