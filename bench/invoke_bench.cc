@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "plugin_loader.h"
 
@@ -111,8 +112,11 @@ void BM_ParseReusingReader(benchmark::State &state) {
                                           sizeof kRequest - 1, "bench", false);
         reader->parse(source);
     }
+    state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_ParseReusingReader);
+// Also with two threads, each with its own reader: shares nothing, so its
+// scaling is what this machine gives two independent threads.
+BENCHMARK(BM_ParseReusingReader)->Threads(1)->Threads(2)->UseRealTime();
 
 void BM_FloorWrite(benchmark::State &state) {
     const std::string response = OneResponse();
@@ -132,9 +136,15 @@ public:
     void ReportRuns(const std::vector<Run> &runs) override {
         for (const Run &run : runs) {
             if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-            times[run.benchmark_name()] = run.GetAdjustedRealTime();
-            if (run.counters.count("items_per_second"))
-                rates[run.benchmark_name()] = run.counters.at("items_per_second");
+            // The best of the repetitions: this machine is shared, and noise
+            // only ever adds time.
+            const std::string name = run.benchmark_name();
+            const double time = run.GetAdjustedRealTime();
+            if (!times.count(name) || time < times[name]) times[name] = time;
+            if (run.counters.count("items_per_second")) {
+                const double rate = run.counters.at("items_per_second");
+                if (!rates.count(name) || rate > rates[name]) rates[name] = rate;
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -148,7 +158,15 @@ int main(int argc, char **argv) {
     // The trace log writes to standard error: send it to /dev/null.
     const int devnull = open("/dev/null", O_WRONLY);
     if (devnull >= 0) dup2(devnull, STDERR_FILENO);
-    benchmark::Initialize(&argc, argv);
+    // Five repetitions unless the caller asks otherwise; the ratios use the best.
+    std::vector<char *> args(argv, argv + argc);
+    std::string repetitions = "--benchmark_repetitions=5";
+    bool given = false;
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--benchmark_repetitions", 23) == 0) given = true;
+    if (!given) args.push_back(repetitions.data());
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto find = [&](const std::map<std::string, double> &m, const std::string &prefix) {
@@ -160,10 +178,16 @@ int main(int argc, char **argv) {
     const double floors = find(reporter.times, "BM_FloorParse") + find(reporter.times, "BM_FloorWrite");
     const double one = find(reporter.rates, "BM_InvokeSampleAge/real_time/threads:1");
     const double two = find(reporter.rates, "BM_InvokeSampleAge/real_time/threads:2");
-    const double reused = find(reporter.times, "BM_ParseReusingReader") + find(reporter.times, "BM_FloorWrite");
+    const double reused = find(reporter.times, "BM_ParseReusingReader/real_time/threads:1") +
+                          find(reporter.times, "BM_FloorWrite");
+    const double parseOne = find(reporter.rates, "BM_ParseReusingReader/real_time/threads:1");
+    const double parseTwo = find(reporter.rates, "BM_ParseReusingReader/real_time/threads:2");
     if (floors > 0) std::printf("invoke / (parse floor + write floor) = %.2f (target <= 1.5)\n", invoke / floors);
     if (reused > 0) std::printf("invoke / (parse with a reused reader + write floor) = %.2f (for comparison)\n", invoke / reused);
     if (one > 0) std::printf("throughput 2 threads / 1 thread = %.2f (target >= 1.6)\n", two / one);
+    if (parseOne > 0)
+        std::printf("machine reference: independent parses, 2 threads / 1 thread = %.2f\n",
+                    parseTwo / parseOne);
     benchmark::Shutdown();
     return 0;
 }

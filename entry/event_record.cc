@@ -65,6 +65,11 @@ void EventRecord::AddTime(const char *name, std::time_t time) {
 }
 
 bool EventRecord::Send() {
+    Complete();
+    return m_owner.SendEvent(m_request) != 0;
+}
+
+void EventRecord::Complete() {
     if (m_date == 0) m_date = std::time(nullptr);
     AddText("Hostname", m_hostName.view());
     AddText("TesselName", m_owner.Name().view());
@@ -90,5 +95,5 @@ bool EventRecord::Send() {
     }
     text += "</where></select></tesselrequest>";
     m_request = std::move(text);
-    return m_owner.SendEvent(m_request) != 0;
+    m_request.UrlEncoded();  // computed now, outside any lock the caller takes to deliver
 }

@@ -1,8 +1,10 @@
 // EventRecord: a list of named fields sent to the sibling plug-in Varnix as an
 // "EventSend" request through the host callback.
 //
-// Not locked itself: every user holds the owner's event mutex from Reset to the
-// end of Send.
+// Not locked itself. The owner keeps one record with its host name and OS text;
+// each execution record is filled in a copy of it on the invoking thread, and
+// only the delivery to the host runs under the owner's event mutex, so that
+// concurrent invokes do not queue behind each other's text building.
 #pragma once
 
 #include <cstdint>
@@ -18,13 +20,18 @@ class Tessel;
 class EventRecord {
 public:
     explicit EventRecord(Tessel &owner);
+    EventRecord(const EventRecord &) = default;
+    EventRecord &operator=(const EventRecord &) = delete;
 
     void Reset();
     void AddText(const char *name, std::string_view text);
     void AddNumber(const char *name, uint32_t number);
     void AddTime(const char *name, std::time_t time);
-    // Appends the standard fields, builds the request text and delivers it;
-    // true when the host answered non-zero.
+    // Appends the standard fields and builds the request text (and its
+    // URL-encoded form), without delivering it.
+    void Complete();
+    // Complete, then deliver through the owner; true when the host answered
+    // non-zero.
     bool Send();
 
     const tslString &RequestText() const { return m_request; }

@@ -128,7 +128,6 @@ int32_t Tessel::Invoke(const char *, const char *, const char *, void *, const c
 void Tessel::SendExecutionRecord(tslData &request, int32_t result, std::time_t start,
                                  std::time_t end, const uint32_t *length) {
     const std::string filters = FiltersText(request.m_predicates);
-    std::lock_guard<std::mutex> lock(m_eventMutex);
     std::string taxonomy = "Network Access.AppServer.Tessel";
     taxonomy += (result == 200 || result == 0) ? ".S" : ".F";
     taxonomy += ".I";
@@ -139,7 +138,7 @@ void Tessel::SendExecutionRecord(tslData &request, int32_t result, std::time_t s
     std::string_view method = request.m_table.view();
     if (method.size() > kMethodNameLimit) method = method.substr(0, kMethodNameLimit);
 
-    EventRecord &event = *m_event;
+    EventRecord event(*m_event);
     event.Reset();
     if (!request.m_remoteAddress.empty()) {
         event.AddText("Remote Client", request.m_remoteAddress.view());
@@ -158,5 +157,8 @@ void Tessel::SendExecutionRecord(tslData &request, int32_t result, std::time_t s
     if (!filters.empty()) event.AddText("Filters", filters);
     if (!request.m_transactionId.empty())
         event.AddText("TransactionId", request.m_transactionId.view());
-    event.Send();
+    event.Complete();
+    // The host sees one delivery at a time.
+    std::lock_guard<std::mutex> lock(m_eventMutex);
+    SendEvent(event.RequestText());
 }

@@ -1,6 +1,7 @@
 #include "entry/trace_log.h"
 
 #include <pthread.h>
+#include <limits.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,9 +15,11 @@ namespace {
 
 // Plain POSIX state: constant-initialised and trivially destructible, so the log
 // keeps working while the library is being loaded or unloaded.
-pthread_mutex_t g_logMutex = PTHREAD_MUTEX_INITIALIZER;
+// The log lock: shared for a short line to the debugger channel, exclusive for
+// anything else (long lines, the log file, opening and closing it).
+pthread_rwlock_t g_logLock = PTHREAD_RWLOCK_INITIALIZER;
 std::atomic<int> g_level{TSL_TRACE};
-std::FILE *g_logFile = nullptr;  // guarded by g_logMutex
+std::FILE *g_logFile = nullptr;  // guarded by g_logLock (exclusive)
 
 const char *TagFor(int level) {
     switch (level) {
@@ -40,8 +43,14 @@ void WriteAll(int fd, const char *data, std::size_t size) {
 
 class LogLock {
 public:
-    LogLock() { pthread_mutex_lock(&g_logMutex); }
-    ~LogLock() { pthread_mutex_unlock(&g_logMutex); }
+    explicit LogLock(bool shared = false) {
+        if (shared) {
+            pthread_rwlock_rdlock(&g_logLock);
+        } else {
+            pthread_rwlock_wrlock(&g_logLock);
+        }
+    }
+    ~LogLock() { pthread_rwlock_unlock(&g_logLock); }
     LogLock(const LogLock &) = delete;
     LogLock &operator=(const LogLock &) = delete;
 };
@@ -70,11 +79,23 @@ void TslLog(int level, const char *format, ...) {
                                                    kTslMessageBytes - 1);
     const std::size_t total = prefix + body;
 
-    LogLock lock;
+    // One write(2) of a whole line up to PIPE_BUF bytes is never interleaved
+    // with another (pipes by POSIX; files and terminals by the kernel's own
+    // locking), so short lines to the debugger channel share the lock and do
+    // not queue behind each other's system calls (an invoke logs about ten).
+    // Longer lines and the log file take it alone.
     const int current = g_level.load(std::memory_order_relaxed);
-    if (!Passes(level, current)) return;
+    const bool toFile = current == TSL_FILE;
+    if (!toFile && total <= PIPE_BUF) {
+        LogLock shared(true);
+        WriteAll(STDERR_FILENO, line, total);
+        return;
+    }
+    LogLock lock;
+    const int locked = g_level.load(std::memory_order_relaxed);
+    if (!Passes(level, locked)) return;
     WriteAll(STDERR_FILENO, line, total);
-    if (current == TSL_FILE && g_logFile != nullptr) {
+    if (locked == TSL_FILE && g_logFile != nullptr) {
         char date[128] = {};
         char time[128] = {};
         const std::time_t now = std::time(nullptr);
