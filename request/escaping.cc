@@ -101,6 +101,9 @@ inline unsigned ChangedMask(const Escaping &e, __m128i v) {
         m = _mm_or_si128(m, _mm_andnot_si128(_mm_or_si128(breaks, zero), low));
     }
     if (e.dropLineBreaks) m = _mm_or_si128(m, breaks);
+    // A zero byte ends the text: it sends its block down the byte-wise path,
+    // which stops there.
+    m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_setzero_si128()));
     return static_cast<unsigned>(_mm_movemask_epi8(m));
 }
 #endif
@@ -141,7 +144,7 @@ constexpr ByteTable kXmlBytes = MakeByteTable(kXml);
 constexpr ByteTable kXmlExBytes = MakeByteTable(kXmlEx);
 constexpr ByteTable kUrlBytes = MakeByteTable(kUrl);
 
-// Exact output size of `in`.
+// Exact output size of `in`, which ends at its first zero byte, if any.
 std::size_t EscapedSize(const unsigned char *in, std::size_t n, const Escaping &e,
                         const ByteTable &t) {
     std::size_t size = 0;
@@ -153,22 +156,20 @@ std::size_t EscapedSize(const unsigned char *in, std::size_t n, const Escaping &
             size += kBlock;
             continue;
         }
-        for (std::size_t j = 0; j < kBlock; ++j) size += t.sizes[in[i + j]];
+        for (std::size_t j = 0; j < kBlock; ++j) {
+            if (in[i + j] == 0) return size;
+            size += t.sizes[in[i + j]];
+        }
     }
 #endif
-    for (; i < n; ++i) size += t.sizes[in[i]];
+    for (; i < n && in[i] != 0; ++i) size += t.sizes[in[i]];
     return size;
-}
-
-std::string_view UpToZero(std::string_view text) {
-    if (const void *zero = std::memchr(text.data(), 0, text.size()))
-        text = text.substr(0, static_cast<std::size_t>(static_cast<const char *>(zero) - text.data()));
-    return text;
 }
 
 // `size` is the exact output size (EscapedSize) of the text up to its zero.
 void AppendEscaped(std::string &out, std::string_view text, const Escaping &e, const ByteTable &t,
                    std::size_t size) {
+    if (size == 0) return;
     const auto *in = reinterpret_cast<const unsigned char *>(text.data());
     const std::size_t n = text.size();
     const std::size_t start = out.size();
@@ -181,8 +182,8 @@ void AppendEscaped(std::string &out, std::string_view text, const Escaping &e, c
     alignas(16) unsigned char buf[kBlock];
     for (; i + kBlock <= n; i += kBlock) {
         const __m128i v = LoadBlock(in + i, kBlock, buf);
-        // A block that needs no change maps byte for byte, so it lies within
-        // the exact size.
+        // A block that needs no change maps byte for byte (and holds no zero),
+        // so it lies within the exact size.
         if (ChangedMask(e, v) == 0) {
             _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), v);
             dst += kBlock;
@@ -190,12 +191,16 @@ void AppendEscaped(std::string &out, std::string_view text, const Escaping &e, c
         }
         for (std::size_t j = 0; j < kBlock; ++j) {
             const unsigned char c = in[i + j];
+            if (c == 0) {
+                out.resize(start + size);
+                return;
+            }
             std::memcpy(dst, t.bytes[c], kPad);
             dst += t.sizes[c];
         }
     }
 #endif
-    for (; i < n; ++i) {
+    for (; i < n && in[i] != 0; ++i) {
         const unsigned char c = in[i];
         std::memcpy(dst, t.bytes[c], kPad);
         dst += t.sizes[c];
@@ -205,7 +210,6 @@ void AppendEscaped(std::string &out, std::string_view text, const Escaping &e, c
 
 void AppendEscaped(std::string &out, std::string_view text, const Escaping &e,
                    const ByteTable &t) {
-    text = UpToZero(text);
     if (text.empty()) return;
     AppendEscaped(out, text, e, t,
                   EscapedSize(reinterpret_cast<const unsigned char *>(text.data()), text.size(), e, t));
@@ -222,12 +226,10 @@ void AppendXmlEscapedEx(std::string &out, std::string_view text) {
 void AppendUrlEncoded(std::string &out, std::string_view text) { AppendEscaped(out, text, kUrl, kUrlBytes); }
 
 void AppendXmlEscaped(std::string &out, std::string_view text, std::size_t escapedSize) {
-    text = UpToZero(text);
-    if (!text.empty()) AppendEscaped(out, text, kXml, kXmlBytes, escapedSize);
+    AppendEscaped(out, text, kXml, kXmlBytes, escapedSize);
 }
 
 std::size_t XmlEscapedSize(std::string_view text) {
-    text = UpToZero(text);
     return EscapedSize(reinterpret_cast<const unsigned char *>(text.data()), text.size(), kXml,
                        kXmlBytes);
 }

@@ -153,6 +153,24 @@ TEST(TslString, XmlEscapedRules) {
     EXPECT_STREQ(tslString("\xC3\xA4\xFF\x80\\").XmlEscaped(), "\xC3\xA4\xFF\x80\\");
     // The escaping stops at an embedded zero byte.
     EXPECT_STREQ(tslString(std::string_view("a<\0b", 4)).XmlEscaped(), "a&lt;");
+    // The same wherever the zero falls: in a block of plain text, in one with
+    // replacements, or past several blocks, and whatever follows it.
+    for (std::size_t at : {0u, 5u, 16u, 17u, 31u, 40u, 63u}) {
+        SCOPED_TRACE(at);
+        std::string plain(64, 'p');
+        plain[at] = '\0';
+        EXPECT_EQ(std::string(tslString(std::string_view(plain)).XmlEscaped()),
+                  std::string(at, 'p'));
+        std::string dense;
+        for (int i = 0; i < 16; ++i) dense += "<a&\"";
+        std::string expected;
+        for (std::size_t i = 0; i < at; ++i)
+            expected += dense[i] == '<' ? "&lt;" : dense[i] == '&' ? "&amp;"
+                      : dense[i] == '"' ? "&quot;" : std::string(1, dense[i]);
+        dense[at] = '\0';
+        EXPECT_EQ(std::string(tslString(std::string_view(dense)).XmlEscaped()), expected);
+        EXPECT_EQ(XmlEscapedSize(dense), expected.size());
+    }
 }
 
 TEST(TslString, XmlEscapedExRules) {
