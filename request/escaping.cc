@@ -33,6 +33,7 @@ struct Escaping {
     char specials[16]{};  // the replaced bytes (without the dropped controls)
     bool dropControls = false;  // 1..31 except tab, line feed and carriage return
     bool dropLineBreaks = false;  // tab, line feed and carriage return
+    std::uint8_t widest = 1;      // the longest replacement text
 };
 
 constexpr std::uint8_t kDropIndex = 15;
@@ -45,6 +46,7 @@ constexpr void AddText(Escaping &e, char byte, const char *text) {
         ++size;
     }
     e.sizes[slot] = size;
+    if (size > e.widest) e.widest = size;
     e.specials[slot] = byte;
     e.index[static_cast<unsigned char>(byte)] = static_cast<std::uint8_t>(slot + 1);
     ++e.specialCount;
@@ -208,11 +210,51 @@ void AppendEscaped(std::string &out, std::string_view text, const Escaping &e, c
     out.resize(start + size);
 }
 
+// Texts up to this size are written in one pass into room for their widest
+// possible output; longer ones are sized first so that the room stays exact.
+constexpr std::size_t kOnePassLimit = 64 * 1024;
+
 void AppendEscaped(std::string &out, std::string_view text, const Escaping &e,
                    const ByteTable &t) {
     if (text.empty()) return;
-    AppendEscaped(out, text, e, t,
-                  EscapedSize(reinterpret_cast<const unsigned char *>(text.data()), text.size(), e, t));
+    if (text.size() > kOnePassLimit) {
+        AppendEscaped(out, text, e, t,
+                      EscapedSize(reinterpret_cast<const unsigned char *>(text.data()),
+                                  text.size(), e, t));
+        return;
+    }
+    const auto *in = reinterpret_cast<const unsigned char *>(text.data());
+    const std::size_t n = text.size();
+    const std::size_t start = out.size();
+    out.resize(start + n * e.widest + kPad);
+    char *dst = out.data() + start;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    alignas(16) unsigned char buf[kBlock];
+    for (; i + kBlock <= n; i += kBlock) {
+        const __m128i v = LoadBlock(in + i, kBlock, buf);
+        if (ChangedMask(e, v) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), v);
+            dst += kBlock;
+            continue;
+        }
+        for (std::size_t j = 0; j < kBlock; ++j) {
+            const unsigned char c = in[i + j];
+            if (c == 0) {
+                out.resize(static_cast<std::size_t>(dst - out.data()));
+                return;
+            }
+            std::memcpy(dst, t.bytes[c], kPad);
+            dst += t.sizes[c];
+        }
+    }
+#endif
+    for (; i < n && in[i] != 0; ++i) {
+        const unsigned char c = in[i];
+        std::memcpy(dst, t.bytes[c], kPad);
+        dst += t.sizes[c];
+    }
+    out.resize(static_cast<std::size_t>(dst - out.data()));
 }
 
 }  // namespace
