@@ -83,7 +83,6 @@ int32_t Tessel::Invoke(const char *, const char *, const char *, void *, const c
     if (!data->m_credentials.empty()) {
         // No issuer can be trusted without a trust list, which comes with the
         // credential check; a request with credentials is never served unchecked.
-        std::lock_guard<std::mutex> lock(m_keyMutex);
         TslLog(TSL_ERROR, "Tessel::Invoke [%s->%s] non-trusted credentials\n", tessel, dispatch);
         return 401;
     }
