@@ -41,6 +41,7 @@ const char *EventRecord::SeverityName(int32_t severity) {
 
 void EventRecord::Reset() {
     m_request.clear();
+    m_encoded.clear();
     m_fields.clear();
     m_date = 0;
 }
@@ -66,8 +67,83 @@ void EventRecord::AddTime(const char *name, std::time_t time) {
 
 bool EventRecord::Send() {
     Complete();
-    return m_owner.SendEvent(m_request) != 0;
+    return m_owner.SendEncodedEvent(m_encoded.c_str(), m_request) != 0;
 }
+
+namespace {
+
+// A literal's URL-encoded form, worked out by the compiler: the fixed markup of
+// an event request is most of its bytes, so only the field texts are encoded
+// at run time.
+template <std::size_t N>
+struct EncodedLiteral {
+    char text[3 * N] = {};
+    std::size_t size = 0;
+    std::string_view view() const { return {text, size}; }
+};
+
+template <std::size_t N>
+consteval EncodedLiteral<N> UrlEncodeLiteral(const char (&literal)[N]) {
+    constexpr char kHex[] = "0123456789ABCDEF";
+    EncodedLiteral<N> out;
+    for (std::size_t i = 0; i + 1 < N; ++i) {
+        const char c = literal[i];
+        if (c == '\t' || c == '\n' || c == '\r') continue;
+        bool escape = false;
+        for (const char special : std::string_view(" $%&+,/:;=?@"))
+            if (c == special) escape = true;
+        if (escape) {
+            out.text[out.size++] = '%';
+            out.text[out.size++] = kHex[(static_cast<unsigned char>(c) >> 4) & 0xF];
+            out.text[out.size++] = kHex[static_cast<unsigned char>(c) & 0xF];
+        } else {
+            out.text[out.size++] = c;
+        }
+    }
+    return out;
+}
+
+// Builds the request text and its URL-encoded form side by side.
+class EventText {
+public:
+    template <std::size_t N>
+    void Markup(const char (&literal)[N], const EncodedLiteral<N> &encoded) {
+        m_plain.append(literal, N - 1);
+        m_encoded.append(encoded.view());
+    }
+    // A field text: XML-escaped in the request, then URL-encoded.
+    void Escaped(std::string_view text) {
+        const std::size_t from = m_plain.size();
+        AppendXmlEscaped(m_plain, text);
+        AppendUrlEncoded(m_encoded, std::string_view(m_plain).substr(from));
+    }
+    std::string &Plain() { return m_plain; }
+    std::string &Encoded() { return m_encoded; }
+
+private:
+    std::string m_plain;
+    std::string m_encoded;
+};
+
+constexpr char kHead[] =
+    "<?xml version='1.0' encoding='UTF-8' standalone='no'?>"
+    "<tesselrequest version=\"V02.0\" signature=\"\">"
+    "<sponsor version=\"V02.0\">Varnix</sponsor>"
+    "<select><output><all/></output><from><db name=\"EventSend\"/></from><where>";
+constexpr char kAnd[] = "<logic oper=\"AND\"/>";
+constexpr char kTargetOpen[] = "<predicat><compare oper=\"EQUAL\"><target name=\"";
+constexpr char kAtomOpen[] = "\"></target><atom value=\"";
+constexpr char kFieldClose[] = "\"></atom></compare></predicat>";
+constexpr char kTail[] = "</where></select></tesselrequest>";
+
+constexpr auto kHeadEncoded = UrlEncodeLiteral(kHead);
+constexpr auto kAndEncoded = UrlEncodeLiteral(kAnd);
+constexpr auto kTargetOpenEncoded = UrlEncodeLiteral(kTargetOpen);
+constexpr auto kAtomOpenEncoded = UrlEncodeLiteral(kAtomOpen);
+constexpr auto kFieldCloseEncoded = UrlEncodeLiteral(kFieldClose);
+constexpr auto kTailEncoded = UrlEncodeLiteral(kTail);
+
+}  // namespace
 
 void EventRecord::Complete() {
     if (m_date == 0) m_date = std::time(nullptr);
@@ -78,22 +154,21 @@ void EventRecord::Complete() {
     AddText("OS", m_os.view());
     if (m_severity != 4) AddText("Severity", SeverityName(m_severity));
 
-    std::string text =
-        "<?xml version='1.0' encoding='UTF-8' standalone='no'?>"
-        "<tesselrequest version=\"V02.0\" signature=\"\">"
-        "<sponsor version=\"V02.0\">Varnix</sponsor>"
-        "<select><output><all/></output><from><db name=\"EventSend\"/></from><where>";
+    EventText text;
+    text.Plain().reserve(400 + 160 * m_fields.size());
+    text.Encoded().reserve(500 + 220 * m_fields.size());
+    text.Markup(kHead, kHeadEncoded);
     bool first = true;
     for (const Predicate &field : m_fields) {
-        if (!first) text += "<logic oper=\"AND\"/>";
+        if (!first) text.Markup(kAnd, kAndEncoded);
         first = false;
-        text += "<predicat><compare oper=\"EQUAL\"><target name=\"";
-        AppendXmlEscaped(text, field.target.view());
-        text += "\"></target><atom value=\"";
-        AppendXmlEscaped(text, field.atom.view());
-        text += "\"></atom></compare></predicat>";
+        text.Markup(kTargetOpen, kTargetOpenEncoded);
+        text.Escaped(field.target.view());
+        text.Markup(kAtomOpen, kAtomOpenEncoded);
+        text.Escaped(field.atom.view());
+        text.Markup(kFieldClose, kFieldCloseEncoded);
     }
-    text += "</where></select></tesselrequest>";
-    m_request = std::move(text);
-    m_request.UrlEncoded();  // computed now, outside any lock the caller takes to deliver
+    text.Markup(kTail, kTailEncoded);
+    m_request = std::move(text.Plain());
+    m_encoded = std::move(text.Encoded());
 }

@@ -27,14 +27,16 @@ public:
     void AddText(const char *name, std::string_view text);
     void AddNumber(const char *name, uint32_t number);
     void AddTime(const char *name, std::time_t time);
-    // Appends the standard fields and builds the request text (and its
-    // URL-encoded form), without delivering it.
+    // Appends the standard fields and builds the request text and its
+    // URL-encoded form, without delivering them.
     void Complete();
     // Complete, then deliver through the owner; true when the host answered
     // non-zero.
     bool Send();
 
     const tslString &RequestText() const { return m_request; }
+    // The request text URL-encoded, as the host receives it.
+    const std::string &EncodedText() const { return m_encoded; }
     const std::vector<Predicate> &Fields() const { return m_fields; }
     void SetStatus(int32_t status) { m_status = status; }
     void SetSeverity(int32_t severity) { m_severity = severity; }
@@ -54,5 +56,6 @@ private:
     std::time_t m_date = 0;
     Tessel &m_owner;
     tslString m_request;
+    std::string m_encoded;
     std::vector<Predicate> m_fields;
 };

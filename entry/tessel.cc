@@ -85,8 +85,13 @@ int32_t Tessel::RunMethod(tslData &request) { return TesselApplicationHook("Run"
 
 int32_t Tessel::SendEvent(const tslString &text) {
     if (m_callback == nullptr) return 0;
+    return SendEncodedEvent(text.UrlEncoded(), text);
+}
+
+int32_t Tessel::SendEncodedEvent(const char *encoded, const tslString &text) {
+    if (m_callback == nullptr) return 0;
     try {
-        return m_callback(m_name.c_str(), "SendEvent", text.UrlEncoded());
+        return m_callback(m_name.c_str(), "SendEvent", encoded);
     } catch (...) {
         TslLog(TSL_ERROR, "Tessel::SendEvent: tessel [%s] exception sending event [%s]\n",
                m_name.c_str(), text.c_str());

@@ -43,6 +43,9 @@ public:
     // Hands `text` (URL-encoded) to the host's "SendEvent"; the host's answer,
     // 0 without a callback or when the callback throws.
     int32_t SendEvent(const tslString &text);
+    // The same for a text already URL-encoded; `text` is the plain form, for the
+    // log should the callback throw.
+    int32_t SendEncodedEvent(const char *encoded, const tslString &text);
 
     void SetKey(uint32_t key) { m_key = key; }
     int32_t AuthCheck(uintptr_t a1, uintptr_t a2, uintptr_t a3, uintptr_t a4, uintptr_t a5);

@@ -159,5 +159,5 @@ void Tessel::SendExecutionRecord(tslData &request, int32_t result, std::time_t s
     event.Complete();
     // The host sees one delivery at a time.
     std::lock_guard<std::mutex> lock(m_eventMutex);
-    SendEvent(event.RequestText());
+    SendEncodedEvent(event.EncodedText().c_str(), event.RequestText());
 }
