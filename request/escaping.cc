@@ -1,12 +1,14 @@
 // The escaped forms of a text. Each stops at the first zero byte, as the
 // zero-terminated texts they were designed for do.
 //
-// Responses are mostly escaped text, so this is the plug-in's hottest loop. It
-// sizes the output exactly, then writes it in place. Both passes work on
-// 16-byte blocks: a block that needs no change (one mask tells) is taken whole;
-// a block that does goes byte by byte through a table of padded replacement
-// texts, without a branch per byte, since request texts inside links have a
-// replacement every few bytes.
+// Responses are mostly escaped text, so this is the plug-in's hottest loop. The
+// output is written in place into room made behind the end of the string: room
+// for the widest possible output for texts up to 64 KiB, the exact size
+// (worked out first) for longer ones and wherever the caller already knows it.
+// Sizing and writing work on 16-byte blocks: a block that needs no change (one
+// mask tells) is taken whole; a block that does goes byte by byte through a
+// table of padded replacement texts, without a branch per byte, since request
+// texts inside links have a replacement every few bytes.
 #include <array>
 #include <cstdint>
 #include <cstddef>
@@ -168,24 +170,16 @@ std::size_t EscapedSize(const unsigned char *in, std::size_t n, const Escaping &
     return size;
 }
 
-// `size` is the exact output size (EscapedSize) of the text up to its zero.
-void AppendEscaped(std::string &out, std::string_view text, const Escaping &e, const ByteTable &t,
-                   std::size_t size) {
-    if (size == 0) return;
-    const auto *in = reinterpret_cast<const unsigned char *>(text.data());
-    const std::size_t n = text.size();
-    const std::size_t start = out.size();
-    // Room for one 8-byte store behind the exact size; trimmed below.
-    out.resize(start + size + kPad);
-    char *dst = out.data() + start;
-
+// Writes the escaped form of `in` (up to its first zero) at `dst`, which has
+// room for it and kPad bytes more; returns the end of what was written.
+char *WriteEscaped(char *dst, const unsigned char *in, std::size_t n, const Escaping &e,
+                   const ByteTable &t) {
     std::size_t i = 0;
 #if defined(__SSE2__)
     alignas(16) unsigned char buf[kBlock];
     for (; i + kBlock <= n; i += kBlock) {
         const __m128i v = LoadBlock(in + i, kBlock, buf);
-        // A block that needs no change maps byte for byte (and holds no zero),
-        // so it lies within the exact size.
+        // A block that needs no change maps byte for byte and holds no zero.
         if (ChangedMask(e, v) == 0) {
             _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), v);
             dst += kBlock;
@@ -193,21 +187,34 @@ void AppendEscaped(std::string &out, std::string_view text, const Escaping &e, c
         }
         for (std::size_t j = 0; j < kBlock; ++j) {
             const unsigned char c = in[i + j];
-            if (c == 0) {
-                out.resize(start + size);
-                return;
-            }
+            if (c == 0) return dst;
             std::memcpy(dst, t.bytes[c], kPad);
             dst += t.sizes[c];
         }
     }
 #endif
     for (; i < n && in[i] != 0; ++i) {
-        const unsigned char c = in[i];
-        std::memcpy(dst, t.bytes[c], kPad);
-        dst += t.sizes[c];
+        std::memcpy(dst, t.bytes[in[i]], kPad);
+        dst += t.sizes[in[i]];
     }
-    out.resize(start + size);
+    return dst;
+}
+
+// Appends the escaped form into `room` bytes made behind the end of `out`;
+// `room` covers the output and kPad bytes more.
+void AppendEscapedInto(std::string &out, std::string_view text, const Escaping &e,
+                       const ByteTable &t, std::size_t room) {
+    const std::size_t start = out.size();
+    out.resize(start + room);
+    char *end = WriteEscaped(out.data() + start, reinterpret_cast<const unsigned char *>(text.data()),
+                             text.size(), e, t);
+    out.resize(static_cast<std::size_t>(end - out.data()));
+}
+
+// `size` is the exact output size (EscapedSize) of the text up to its zero.
+void AppendEscaped(std::string &out, std::string_view text, const Escaping &e, const ByteTable &t,
+                   std::size_t size) {
+    if (size != 0) AppendEscapedInto(out, text, e, t, size + kPad);
 }
 
 // Texts up to this size are written in one pass into room for their widest
@@ -223,38 +230,7 @@ void AppendEscaped(std::string &out, std::string_view text, const Escaping &e,
                                   text.size(), e, t));
         return;
     }
-    const auto *in = reinterpret_cast<const unsigned char *>(text.data());
-    const std::size_t n = text.size();
-    const std::size_t start = out.size();
-    out.resize(start + n * e.widest + kPad);
-    char *dst = out.data() + start;
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    alignas(16) unsigned char buf[kBlock];
-    for (; i + kBlock <= n; i += kBlock) {
-        const __m128i v = LoadBlock(in + i, kBlock, buf);
-        if (ChangedMask(e, v) == 0) {
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), v);
-            dst += kBlock;
-            continue;
-        }
-        for (std::size_t j = 0; j < kBlock; ++j) {
-            const unsigned char c = in[i + j];
-            if (c == 0) {
-                out.resize(static_cast<std::size_t>(dst - out.data()));
-                return;
-            }
-            std::memcpy(dst, t.bytes[c], kPad);
-            dst += t.sizes[c];
-        }
-    }
-#endif
-    for (; i < n && in[i] != 0; ++i) {
-        const unsigned char c = in[i];
-        std::memcpy(dst, t.bytes[c], kPad);
-        dst += t.sizes[c];
-    }
-    out.resize(static_cast<std::size_t>(dst - out.data()));
+    AppendEscapedInto(out, text, e, t, text.size() * e.widest + kPad);
 }
 
 }  // namespace
