@@ -64,8 +64,8 @@ void NorloTessel::LogRequest(const tslData &request) const {
            request.m_portalVersion.c_str(), request.m_sponsorVersion.c_str(),
            request.m_sponsorName.c_str(), request.m_portalLocation.c_str(),
            tslUtil::ActionName(request.m_action), request.m_table.c_str(),
-           OrDefault(request.m_transactionId, "notrans"), OrDefault(request.m_credentials, "nocreds"),
-           tslUtil::OutputName(request.m_outputKind));
+           OrDefault(request.m_transactionId, "notrans"),
+           OrDefault(request.m_credentials, "nocreds"), tslUtil::OutputName(request.m_outputKind));
     if (request.m_outputKind == OUTPUT_COLUMNLIST)
         for (const tslString &target : request.m_outputTargets)
             TslLog(TSL_TRACE, "NorloTessel::Run: output column [%s]\n", target.c_str());

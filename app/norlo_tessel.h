@@ -13,7 +13,7 @@ class Tessel;
 class tslData;
 
 class NorloTessel {
-public:
+  public:
     explicit NorloTessel(const Tessel &tessel);
     ~NorloTessel() = default;
     NorloTessel(const NorloTessel &) = delete;
@@ -31,7 +31,7 @@ public:
     static constexpr int32_t kDefaultEventInterval = 10;
     static constexpr int32_t kServerPort = 1900;
 
-private:
+  private:
     void LogRequest(const tslData &request) const;
 
     int32_t m_eventInterval = kDefaultEventInterval;

@@ -14,8 +14,10 @@ using PredicateList = std::vector<std::unique_ptr<Predicate>>;
 
 std::string LinkTo(const tslData &request, const char *table, const PredicateList &predicates) {
     switch (predicates.size()) {
-        case 0: return request.BuildLink(table, nullptr);
-        case 1: return request.BuildLink(table, predicates[0].get(), nullptr);
+        case 0:
+            return request.BuildLink(table, nullptr);
+        case 1:
+            return request.BuildLink(table, predicates[0].get(), nullptr);
         default:
             return request.BuildLink(table, predicates[0].get(), predicates[1].get(),
                                      predicates[2].get(), nullptr);

@@ -4,11 +4,6 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
-#include <xercesc/framework/MemBufInputSource.hpp>
-#include <xercesc/sax2/DefaultHandler.hpp>
-#include <xercesc/sax2/SAX2XMLReader.hpp>
-#include <xercesc/sax2/XMLReaderFactory.hpp>
-#include <xercesc/util/PlatformUtils.hpp>
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +12,11 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+#include <xercesc/sax2/SAX2XMLReader.hpp>
+#include <xercesc/sax2/XMLReaderFactory.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
 
 #include "plugin_loader.h"
 
@@ -57,7 +57,8 @@ std::string OneResponse() {
     uint32_t length = sizeof kRequest - 1;
     Plugin().Call(kVersion, kName, kDispatch, "invoke", reinterpret_cast<uintptr_t>(kRequest),
                   reinterpret_cast<uintptr_t>(&response), 0,
-                  reinterpret_cast<uintptr_t>("127.0.0.1"), 0, reinterpret_cast<uintptr_t>(&length));
+                  reinterpret_cast<uintptr_t>("127.0.0.1"), 0,
+                  reinterpret_cast<uintptr_t>(&length));
     std::string text(response, length);
     Plugin().Call(kVersion, kName, kDispatch, "free", reinterpret_cast<uintptr_t>(response));
     return text;
@@ -69,11 +70,10 @@ void BM_InvokeSampleAge(benchmark::State &state) {
     for (auto _ : state) {
         char *response = nullptr;
         uint32_t length = sizeof kRequest - 1;
-        const int32_t rc = plugin.Call(kVersion, kName, kDispatch, "invoke",
-                                       reinterpret_cast<uintptr_t>(kRequest),
-                                       reinterpret_cast<uintptr_t>(&response), 0,
-                                       reinterpret_cast<uintptr_t>("127.0.0.1"), 0,
-                                       reinterpret_cast<uintptr_t>(&length));
+        const int32_t rc = plugin.Call(
+            kVersion, kName, kDispatch, "invoke", reinterpret_cast<uintptr_t>(kRequest),
+            reinterpret_cast<uintptr_t>(&response), 0, reinterpret_cast<uintptr_t>("127.0.0.1"), 0,
+            reinterpret_cast<uintptr_t>(&length));
         if (rc != 0 || response == nullptr) state.SkipWithError("invoke failed");
         bytes += length;
         plugin.Call(kVersion, kName, kDispatch, "free", reinterpret_cast<uintptr_t>(response));
@@ -132,7 +132,7 @@ BENCHMARK(BM_FloorWrite);
 
 // Keeps every run's time per iteration so that main can print the ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run> &runs) override {
         for (const Run &run : runs) {
             if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
@@ -175,15 +175,20 @@ int main(int argc, char **argv) {
         return 0.0;
     };
     const double invoke = find(reporter.times, "BM_InvokeSampleAge/real_time/threads:1");
-    const double floors = find(reporter.times, "BM_FloorParse") + find(reporter.times, "BM_FloorWrite");
+    const double floors =
+        find(reporter.times, "BM_FloorParse") + find(reporter.times, "BM_FloorWrite");
     const double one = find(reporter.rates, "BM_InvokeSampleAge/real_time/threads:1");
     const double two = find(reporter.rates, "BM_InvokeSampleAge/real_time/threads:2");
     const double reused = find(reporter.times, "BM_ParseReusingReader/real_time/threads:1") +
                           find(reporter.times, "BM_FloorWrite");
     const double parseOne = find(reporter.rates, "BM_ParseReusingReader/real_time/threads:1");
     const double parseTwo = find(reporter.rates, "BM_ParseReusingReader/real_time/threads:2");
-    if (floors > 0) std::printf("invoke / (parse floor + write floor) = %.2f (target <= 1.5)\n", invoke / floors);
-    if (reused > 0) std::printf("invoke / (parse with a reused reader + write floor) = %.2f (for comparison)\n", invoke / reused);
+    if (floors > 0)
+        std::printf("invoke / (parse floor + write floor) = %.2f (target <= 1.5)\n",
+                    invoke / floors);
+    if (reused > 0)
+        std::printf("invoke / (parse with a reused reader + write floor) = %.2f (for comparison)\n",
+                    invoke / reused);
     if (one > 0) std::printf("throughput 2 threads / 1 thread = %.2f (target >= 1.6)\n", two / one);
     if (parseOne > 0)
         std::printf("machine reference: independent parses, 2 threads / 1 thread = %.2f\n",

@@ -15,14 +15,16 @@
 
 namespace {
 
-const char *Safe(const char *text) { return text != nullptr ? text : ""; }
+const char *Safe(const char *text) {
+    return text != nullptr ? text : "";
+}
 
 bool IsFirstGeneration(const char *version) {
     return version != nullptr && std::strncmp(version, "V01", 3) == 0;
 }
 
-int32_t Initialize(const char *version, const char *tesselName, const char *dispatchName,
-                   void *jvm, uintptr_t arg1, uintptr_t arg2) {
+int32_t Initialize(const char *version, const char *tesselName, const char *dispatchName, void *jvm,
+                   uintptr_t arg1, uintptr_t arg2) {
     TslLog(TSL_TRACE, "TesselEntry: INITIALIZE tessel [%s] dispatch [%s] jvm 0x%x\n",
            Safe(tesselName), Safe(dispatchName),
            static_cast<unsigned>(reinterpret_cast<uintptr_t>(jvm)));
@@ -31,8 +33,7 @@ int32_t Initialize(const char *version, const char *tesselName, const char *disp
     if (!IsFirstGeneration(version)) {
         callback = reinterpret_cast<gwcbfunc>(arg1);
         configuration = reinterpret_cast<const char *>(arg2);
-        TslLog(TSL_TRACE, "TesselEntry: setting gwcbfunc to 0x%x\n",
-               static_cast<unsigned>(arg1));
+        TslLog(TSL_TRACE, "TesselEntry: setting gwcbfunc to 0x%x\n", static_cast<unsigned>(arg1));
     }
     try {
         // The earlier object goes first: its destructor closes the log file and

@@ -21,21 +21,31 @@ const std::string &EventRecord::OsText() {
 
 const char *EventRecord::StatusName(int32_t status) {
     switch (status) {
-        case 0: return "Success";
-        case 1: return "Failure";
-        case 2: return "Deny";
-        default: return "Unknown";
+        case 0:
+            return "Success";
+        case 1:
+            return "Failure";
+        case 2:
+            return "Deny";
+        default:
+            return "Unknown";
     }
 }
 
 const char *EventRecord::SeverityName(int32_t severity) {
     switch (severity) {
-        case 0: return "Info";
-        case 1: return "Warning";
-        case 2: return "Critical";
-        case 3: return "Fatal";
-        case 4: return "None";
-        default: return "Unknown";
+        case 0:
+            return "Info";
+        case 1:
+            return "Warning";
+        case 2:
+            return "Critical";
+        case 3:
+            return "Fatal";
+        case 4:
+            return "None";
+        default:
+            return "Unknown";
     }
 }
 
@@ -105,7 +115,7 @@ consteval EncodedLiteral<N> UrlEncodeLiteral(const char (&literal)[N]) {
 
 // Builds the request text and its URL-encoded form side by side.
 class EventText {
-public:
+  public:
     template <std::size_t N>
     void Markup(const char (&literal)[N], const EncodedLiteral<N> &encoded) {
         m_plain.append(literal, N - 1);
@@ -120,7 +130,7 @@ public:
     std::string &Plain() { return m_plain; }
     std::string &Encoded() { return m_encoded; }
 
-private:
+  private:
     std::string m_plain;
     std::string m_encoded;
 };

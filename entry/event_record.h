@@ -18,7 +18,7 @@
 class Tessel;
 
 class EventRecord {
-public:
+  public:
     explicit EventRecord(Tessel &owner);
     EventRecord(const EventRecord &) = default;
     EventRecord &operator=(const EventRecord &) = delete;
@@ -46,7 +46,7 @@ public:
     // "Linux " and the kernel release; worked out once per process.
     static const std::string &OsText();
 
-private:
+  private:
     void Add(const char *name, std::string value);
 
     tslString m_hostName;

@@ -16,8 +16,7 @@ Tessel::Tessel(const char *version, const char *name, const char *dispatchName, 
     m_xercesReady = xerces_library::Initialize(xercesError);
     if (!m_xercesReady) {
         if (!xercesError.empty()) {
-            TslLog(TSL_ERROR, "exception during xerces initialization [%s]\n",
-                   xercesError.c_str());
+            TslLog(TSL_ERROR, "exception during xerces initialization [%s]\n", xercesError.c_str());
         } else {
             TslLog(TSL_ERROR, "exception (other) during xerces initialization\n");
         }
@@ -81,7 +80,9 @@ int32_t Tessel::AuthCheck(uintptr_t a1, uintptr_t a2, uintptr_t a3, uintptr_t a4
     return m_authHook(m_authContext, a1, a2, a3, a4, a5);
 }
 
-int32_t Tessel::RunMethod(tslData &request) { return TesselApplicationHook("Run", &request); }
+int32_t Tessel::RunMethod(tslData &request) {
+    return TesselApplicationHook("Run", &request);
+}
 
 int32_t Tessel::SendEvent(const tslString &text) {
     if (m_callback == nullptr) return 0;

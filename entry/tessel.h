@@ -22,7 +22,7 @@ class tslData;
 class EventRecord;
 
 class Tessel {
-public:
+  public:
     // Any text may be null except the names. Never throws for a bad
     // configuration: parse errors are logged and the entries read so far kept.
     Tessel(const char *version, const char *name, const char *dispatchName, void *jvm,
@@ -33,8 +33,8 @@ public:
     Tessel &operator=(const Tessel &) = delete;
 
     // The whole invoke pipeline for one request; see dorvex.h for the arguments.
-    int32_t Invoke(const char *version, const char *tesselName, const char *dispatchName,
-                   void *jvm, const char *request, char **response, const char *optionalText,
+    int32_t Invoke(const char *version, const char *tesselName, const char *dispatchName, void *jvm,
+                   const char *request, char **response, const char *optionalText,
                    const char *remoteAddress, void *requestData, uint32_t *length);
 
     // Calls the application hook with "Run" and the request record.
@@ -59,13 +59,13 @@ public:
     bool Raw() const { return m_raw; }
     uint32_t Key() const { return m_key; }
 
-private:
+  private:
     using AuthHook = int32_t (*)(uintptr_t context, uintptr_t, uintptr_t, uintptr_t, uintptr_t,
                                  uintptr_t);
 
     void ApplyDebugLevels();
-    void SendExecutionRecord(tslData &request, int32_t result, std::time_t start,
-                             std::time_t end, const uint32_t *length);
+    void SendExecutionRecord(tslData &request, int32_t result, std::time_t start, std::time_t end,
+                             const uint32_t *length);
 
     tslString m_name;
     tslString m_configdata;

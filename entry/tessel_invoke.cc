@@ -18,7 +18,9 @@ namespace {
 constexpr std::size_t kLargeAtom = 512;
 constexpr std::size_t kMethodNameLimit = 1023;
 
-bool IsPasswordTarget(const tslString &target) { return strcasecmp(target.c_str(), "password") == 0; }
+bool IsPasswordTarget(const tslString &target) {
+    return strcasecmp(target.c_str(), "password") == 0;
+}
 
 // The where-clause as one line for the execution record; passwords masked,
 // large values summarised.
@@ -66,9 +68,9 @@ int32_t Tessel::Invoke(const char *, const char *, const char *, void *, const c
     const char *tessel = m_name.c_str();
     const char *dispatch = m_dispatchName.c_str();
 
-    auto data = std::make_unique<tslData>(m_version.c_str(), tessel, dispatch, request,
-                                          optionalText, remoteAddress, requestData,
-                                          length != nullptr ? *length : 0);
+    auto data =
+        std::make_unique<tslData>(m_version.c_str(), tessel, dispatch, request, optionalText,
+                                  remoteAddress, requestData, length != nullptr ? *length : 0);
     data->m_raw = m_raw;
 
     try {
@@ -131,9 +133,10 @@ void Tessel::SendExecutionRecord(tslData &request, int32_t result, std::time_t s
     taxonomy += (result == 200 || result == 0) ? ".S" : ".F";
     taxonomy += ".I";
 
-    const uint32_t status = result != 0                   ? static_cast<uint32_t>(result)
-                            : request.GetErrorCode() != 0 ? static_cast<uint32_t>(request.GetErrorCode())
-                                                          : 200u;
+    const uint32_t status = result != 0 ? static_cast<uint32_t>(result)
+                            : request.GetErrorCode() != 0
+                                ? static_cast<uint32_t>(request.GetErrorCode())
+                                : 200u;
     std::string_view method = request.m_table.view();
     if (method.size() > kMethodNameLimit) method = method.substr(0, kMethodNameLimit);
 
@@ -145,8 +148,8 @@ void Tessel::SendExecutionRecord(tslData &request, int32_t result, std::time_t s
     }
     event.AddText("Taxonomy", taxonomy);
     event.AddNumber("cs_bytes", static_cast<uint32_t>(request.m_xmlrequest.size()));
-    event.AddNumber("sc_bytes", length != nullptr ? *length
-                                                  : static_cast<uint32_t>(request.m_response.size()));
+    event.AddNumber("sc_bytes",
+                    length != nullptr ? *length : static_cast<uint32_t>(request.m_response.size()));
     event.AddText("cs_method", "Morv");
     event.AddNumber("cs_status", status);
     event.AddText("Method", method);

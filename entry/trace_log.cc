@@ -1,7 +1,7 @@
 #include "entry/trace_log.h"
 
-#include <pthread.h>
 #include <limits.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,14 +23,20 @@ std::FILE *g_logFile = nullptr;  // guarded by g_logLock (exclusive)
 
 const char *TagFor(int level) {
     switch (level) {
-        case TSL_ERROR: return "ERROR: ";
-        case TSL_WARNING: return "WARN:  ";
-        case TSL_TRACE: return "TRACE: ";
-        default: return "?LEVEL?";
+        case TSL_ERROR:
+            return "ERROR: ";
+        case TSL_WARNING:
+            return "WARN:  ";
+        case TSL_TRACE:
+            return "TRACE: ";
+        default:
+            return "?LEVEL?";
     }
 }
 
-bool Passes(int level, int current) { return current == TSL_FILE || level <= current; }
+bool Passes(int level, int current) {
+    return current == TSL_FILE || level <= current;
+}
 
 void WriteAll(int fd, const char *data, std::size_t size) {
     while (size > 0) {
@@ -42,7 +48,7 @@ void WriteAll(int fd, const char *data, std::size_t size) {
 }
 
 class LogLock {
-public:
+  public:
     explicit LogLock(bool shared = false) {
         if (shared) {
             pthread_rwlock_rdlock(&g_logLock);
@@ -58,9 +64,13 @@ public:
 }  // namespace
 
 // pthread_t is an unsigned long on Linux; its low 32 bits keep the prefix at 20 characters.
-unsigned TslThreadId() { return static_cast<unsigned>(pthread_self() & 0xFFFFFFFFu); }
+unsigned TslThreadId() {
+    return static_cast<unsigned>(pthread_self() & 0xFFFFFFFFu);
+}
 
-bool TslLogEnabled(int level) { return Passes(level, g_level.load(std::memory_order_relaxed)); }
+bool TslLogEnabled(int level) {
+    return Passes(level, g_level.load(std::memory_order_relaxed));
+}
 
 void TslLog(int level, const char *format, ...) {
     // A rejected message costs one load: nothing is formatted and no lock taken.
@@ -75,8 +85,8 @@ void TslLog(int level, const char *format, ...) {
     const int wanted = std::vsnprintf(line + prefix, kTslMessageBytes, format, args);
     va_end(args);
     if (wanted < 0) return;
-    const std::size_t body = std::min<std::size_t>(static_cast<std::size_t>(wanted),
-                                                   kTslMessageBytes - 1);
+    const std::size_t body =
+        std::min<std::size_t>(static_cast<std::size_t>(wanted), kTslMessageBytes - 1);
     const std::size_t total = prefix + body;
 
     // One write(2) of a whole line up to PIPE_BUF bytes is never interleaved
@@ -108,9 +118,13 @@ void TslLog(int level, const char *format, ...) {
     }
 }
 
-void TslSetLevel(int level) { g_level.store(level, std::memory_order_relaxed); }
+void TslSetLevel(int level) {
+    g_level.store(level, std::memory_order_relaxed);
+}
 
-int TslGetLevel() { return g_level.load(std::memory_order_relaxed); }
+int TslGetLevel() {
+    return g_level.load(std::memory_order_relaxed);
+}
 
 void TslOpenLogFile(const char *path) {
     LogLock lock;
@@ -130,4 +144,6 @@ void TslCloseLogFile() {
     }
 }
 
-void TslShutdown() { TslCloseLogFile(); }
+void TslShutdown() {
+    TslCloseLogFile();
+}

@@ -10,7 +10,7 @@
 using DorvexFn = decltype(&Dorvex);
 
 class PluginLoader {
-public:
+  public:
     PluginLoader() = default;
     ~PluginLoader() { Unload(); }
     PluginLoader(const PluginLoader &) = delete;
@@ -26,11 +26,11 @@ public:
     int32_t Call(const char *version, const char *tesselName, const char *dispatchName,
                  const char *action, uintptr_t arg1 = 0, uintptr_t arg2 = 0, uintptr_t arg3 = 0,
                  uintptr_t arg4 = 0, uintptr_t arg5 = 0, uintptr_t arg6 = 0) const {
-        return m_dorvex(version, tesselName, dispatchName, nullptr, action, arg1, arg2, arg3,
-                        arg4, arg5, arg6);
+        return m_dorvex(version, tesselName, dispatchName, nullptr, action, arg1, arg2, arg3, arg4,
+                        arg5, arg6);
     }
 
-private:
+  private:
     void *m_handle = nullptr;
     DorvexFn m_dorvex = nullptr;
     std::string m_error;

@@ -11,10 +11,10 @@
  * - The action word is compared ignoring case: "initialize", "terminate",
  *   "invoke", "free", "SetKey", "AuthCheck". Argument words are pointer-wide.
  *
- *   action      arg1                 arg2            arg3          arg4            arg5         arg6
+ *   action      arg1                 arg2            arg3          arg4            arg5 arg6
  *   initialize  gwcbfunc             const char *cfg -             -               -            -
- *   invoke      const char *request  char **response const char *  const char *addr void *data   uint32_t *len
- *   free        char *response       -               -             -               -            -
+ *   invoke      const char *request  char **response const char *  const char *addr void *data
+ * uint32_t *len free        char *response       -               -             -               - -
  *   SetKey      key (low 32 bits)    -               -             -               -            -
  *   AuthCheck   five words forwarded to the authorisation hook
  *
@@ -55,8 +55,8 @@ typedef int32_t (*gwcbfunc)(const char *tesselName, const char *operation, ...);
 
 NORLOTESSEL_EXPORT int32_t Dorvex(const char *version, const char *tesselName,
                                   const char *dispatchName, void *jvm, const char *action,
-                                  uintptr_t arg1, uintptr_t arg2, uintptr_t arg3,
-                                  uintptr_t arg4, uintptr_t arg5, uintptr_t arg6);
+                                  uintptr_t arg1, uintptr_t arg2, uintptr_t arg3, uintptr_t arg4,
+                                  uintptr_t arg5, uintptr_t arg6);
 
 #ifdef __cplusplus
 }

@@ -10,8 +10,8 @@
 // table of padded replacement texts, without a branch per byte, since request
 // texts inside links have a replacement every few bytes.
 #include <array>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -32,8 +32,8 @@ struct Escaping {
     char texts[16][kPad]{};
     std::uint8_t sizes[16]{};
     std::uint8_t specialCount = 0;
-    char specials[16]{};  // the replaced bytes (without the dropped controls)
-    bool dropControls = false;  // 1..31 except tab, line feed and carriage return
+    char specials[16]{};          // the replaced bytes (without the dropped controls)
+    bool dropControls = false;    // 1..31 except tab, line feed and carriage return
     bool dropLineBreaks = false;  // tab, line feed and carriage return
     std::uint8_t widest = 1;      // the longest replacement text
 };
@@ -206,8 +206,9 @@ void AppendEscapedInto(std::string &out, std::string_view text, const Escaping &
                        const ByteTable &t, std::size_t room) {
     const std::size_t start = out.size();
     out.resize(start + room);
-    char *end = WriteEscaped(out.data() + start, reinterpret_cast<const unsigned char *>(text.data()),
-                             text.size(), e, t);
+    char *end =
+        WriteEscaped(out.data() + start, reinterpret_cast<const unsigned char *>(text.data()),
+                     text.size(), e, t);
     out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
@@ -221,13 +222,12 @@ void AppendEscaped(std::string &out, std::string_view text, const Escaping &e, c
 // possible output; longer ones are sized first so that the room stays exact.
 constexpr std::size_t kOnePassLimit = 64 * 1024;
 
-void AppendEscaped(std::string &out, std::string_view text, const Escaping &e,
-                   const ByteTable &t) {
+void AppendEscaped(std::string &out, std::string_view text, const Escaping &e, const ByteTable &t) {
     if (text.empty()) return;
     if (text.size() > kOnePassLimit) {
-        AppendEscaped(out, text, e, t,
-                      EscapedSize(reinterpret_cast<const unsigned char *>(text.data()),
-                                  text.size(), e, t));
+        AppendEscaped(
+            out, text, e, t,
+            EscapedSize(reinterpret_cast<const unsigned char *>(text.data()), text.size(), e, t));
         return;
     }
     AppendEscapedInto(out, text, e, t, text.size() * e.widest + kPad);
@@ -235,13 +235,17 @@ void AppendEscaped(std::string &out, std::string_view text, const Escaping &e,
 
 }  // namespace
 
-void AppendXmlEscaped(std::string &out, std::string_view text) { AppendEscaped(out, text, kXml, kXmlBytes); }
+void AppendXmlEscaped(std::string &out, std::string_view text) {
+    AppendEscaped(out, text, kXml, kXmlBytes);
+}
 
 void AppendXmlEscapedEx(std::string &out, std::string_view text) {
     AppendEscaped(out, text, kXmlEx, kXmlExBytes);
 }
 
-void AppendUrlEncoded(std::string &out, std::string_view text) { AppendEscaped(out, text, kUrl, kUrlBytes); }
+void AppendUrlEncoded(std::string &out, std::string_view text) {
+    AppendEscaped(out, text, kUrl, kUrlBytes);
+}
 
 void AppendXmlEscaped(std::string &out, std::string_view text, std::size_t escapedSize) {
     AppendEscaped(out, text, kXml, kXmlBytes, escapedSize);

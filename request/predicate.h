@@ -25,6 +25,10 @@ struct Predicate {
     Predicate() = default;
     Predicate(int32_t logic_, int32_t lparen_, tslString target_, int32_t oper_, tslString atom_,
               int32_t rparen_)
-        : logic(logic_), lparen(lparen_), target(std::move(target_)), oper(oper_),
-          atom(std::move(atom_)), rparen(rparen_) {}
+        : logic(logic_),
+          lparen(lparen_),
+          target(std::move(target_)),
+          oper(oper_),
+          atom(std::move(atom_)),
+          rparen(rparen_) {}
 };

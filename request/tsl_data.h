@@ -50,7 +50,7 @@ struct ApplicationInfo {
 };
 
 class tslData {
-public:
+  public:
     tslData(const char *version, const char *tesselName, const char *dispatchName,
             const char *request, const char *optionalText = nullptr,
             const char *remoteAddress = nullptr, void *requestData = nullptr,
@@ -132,8 +132,8 @@ public:
     std::vector<std::unique_ptr<tslRecord>> m_records;
 
     // ---- links and request texts (drill-down) -------------------------------
-    static std::unique_ptr<Predicate> NewPredicate(int32_t logic, const char *target,
-                                                   int32_t oper, const char *atom);
+    static std::unique_ptr<Predicate> NewPredicate(int32_t logic, const char *target, int32_t oper,
+                                                   const char *atom);
     static std::unique_ptr<Predicate> NewPredicate(int32_t logic, int32_t lparen,
                                                    const char *target, int32_t oper,
                                                    const char *atom, int32_t rparen);
@@ -155,23 +155,20 @@ public:
     // ---- catalogue templates -------------------------------------------------
     std::optional<std::string> BuildAnyMethodTemplate(const char *link, const char *method,
                                                       const char *version, bool aggregate,
-                                                      const char *description,
-                                                      const char *folder,
+                                                      const char *description, const char *folder,
                                                       const char *const *required) const;
     std::optional<std::string> BuildAnyMethodTemplate(int32_t methodType, const char *method,
                                                       const char *version, bool aggregate,
-                                                      const char *description,
-                                                      const char *folder,
+                                                      const char *description, const char *folder,
                                                       const char *const *required) const;
     // Required-field texts follow the folder path, ended by a null.
     std::optional<std::string> BuildAnyMethodTemplateV(int32_t methodType, const char *method,
                                                        const char *version, bool aggregate,
-                                                       const char *description,
-                                                       const char *folder, ...) const;
+                                                       const char *description, const char *folder,
+                                                       ...) const;
     // Predicates (const Predicate *) follow the table name, ended by a null.
     std::string BuildQuery(int32_t action, const char *table, ...) const;
-    static std::unique_ptr<ApplicationInfo> BuildApplication(const char *name,
-                                                             const char *version,
+    static std::unique_ptr<ApplicationInfo> BuildApplication(const char *name, const char *version,
                                                              const char *className);
     // Takes ownership of each ApplicationInfo (ApplicationInfo *), ended by a null.
     bool SetDescription(ApplicationInfo *first, ...);
@@ -179,7 +176,7 @@ public:
     tslString m_sponsorClassName;
     std::vector<std::unique_ptr<ApplicationInfo>> m_applications;
 
-private:
+  private:
     bool AddValues(const char *logName, bool withLinks, const char *first, const char *firstLink,
                    va_list rest);
     // True when the record passes the where-clause (or filtering is off).

@@ -22,7 +22,9 @@ tslString &tslString::operator=(tslString &&other) noexcept {
     return *this;
 }
 
-tslString &tslString::operator=(const char *text) { return *this = std::string_view(text ? text : ""); }
+tslString &tslString::operator=(const char *text) {
+    return *this = std::string_view(text ? text : "");
+}
 
 tslString &tslString::operator=(std::string_view text) {
     m_text.assign(text.data(), text.size());
@@ -37,7 +39,9 @@ tslString &tslString::operator=(const char16_t *utf16) {
     return *this;
 }
 
-tslString &tslString::append(const char *text) { return append(std::string_view(text ? text : "")); }
+tslString &tslString::append(const char *text) {
+    return append(std::string_view(text ? text : ""));
+}
 
 tslString &tslString::append(std::string_view text) {
     m_text.append(text.data(), text.size());
@@ -71,15 +75,28 @@ const char *tslString::Derived(Form form) const {
     if (!slot) {
         slot = std::make_unique<std::string>();
         switch (form) {
-            case kXml: AppendXmlEscaped(*slot, m_text); break;
-            case kUrl: AppendUrlEncoded(*slot, m_text); break;
-            case kXmlEx: AppendXmlEscapedEx(*slot, m_text); break;
-            case kFormCount: break;
+            case kXml:
+                AppendXmlEscaped(*slot, m_text);
+                break;
+            case kUrl:
+                AppendUrlEncoded(*slot, m_text);
+                break;
+            case kXmlEx:
+                AppendXmlEscapedEx(*slot, m_text);
+                break;
+            case kFormCount:
+                break;
         }
     }
     return slot->c_str();
 }
 
-const char *tslString::XmlEscaped() const { return Derived(kXml); }
-const char *tslString::UrlEncoded() const { return Derived(kUrl); }
-const char *tslString::XmlEscapedEx() const { return Derived(kXmlEx); }
+const char *tslString::XmlEscaped() const {
+    return Derived(kXml);
+}
+const char *tslString::UrlEncoded() const {
+    return Derived(kUrl);
+}
+const char *tslString::XmlEscapedEx() const {
+    return Derived(kXmlEx);
+}

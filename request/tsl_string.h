@@ -15,9 +15,9 @@
 #include <string_view>
 
 class tslString {
-public:
+  public:
     tslString() = default;
-    tslString(const char *text) : m_text(text ? text : "") {}  // NOLINT: implicit by design
+    tslString(const char *text) : m_text(text ? text : "") {}   // NOLINT: implicit by design
     tslString(std::string_view text) : m_text(text) {}          // NOLINT
     tslString(std::string &&text) : m_text(std::move(text)) {}  // NOLINT
     explicit tslString(const char16_t *utf16);
@@ -64,7 +64,7 @@ public:
     const char *UrlEncoded() const;
     const char *XmlEscapedEx() const;
 
-private:
+  private:
     enum Form { kXml, kUrl, kXmlEx, kFormCount };
     const char *Derived(Form form) const;
     void Changed() { m_forms.reset(); }

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 class tslUtil {
-public:
+  public:
     // Name lookups. Each returns a static text, never null; a code outside its
     // table gives "unknown".
     static const char *ActionName(int32_t code);

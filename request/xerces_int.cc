@@ -1,12 +1,11 @@
 #include "request/xerces_int.h"
 
+#include <cstdlib>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/sax2/Attributes.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/XMLException.hpp>
-
-#include <cstdlib>
 
 #include "entry/trace_log.h"
 #include "request/tsl_data.h"
@@ -60,8 +59,11 @@ std::string DecodeEscapes(std::string text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\\' && i + 1 < text.size()) {
             const char next = text[i + 1];
-            const char decoded = next == '\\' ? '\\' : next == 't' ? '\t' : next == 'n' ? '\n'
-                               : next == 'r' ? '\r' : '\0';
+            const char decoded = next == '\\'  ? '\\'
+                                 : next == 't' ? '\t'
+                                 : next == 'n' ? '\n'
+                                 : next == 'r' ? '\r'
+                                               : '\0';
             if (decoded != '\0') {
                 out.push_back(decoded);
                 ++i;
@@ -260,10 +262,10 @@ void XercesInt::StartRequestElement(const XMLCh *uri, const XMLCh *localname,
             m_predicate->parsed.reset();
         }
     } else if (NameIs(localname, "filter")) {
-        req.m_predicates.emplace_back(
-            Attr(attrs, u"logic") == "OR" ? LOGIC_OR : LOGIC_AND, AttrNumber(attrs, u"lparens"),
-            Attr(attrs, u"col"), tslUtil::OperatorCode(Attr(attrs, u"oper").c_str()),
-            Attr(attrs, u"val"), AttrNumber(attrs, u"rparens"));
+        req.m_predicates.emplace_back(Attr(attrs, u"logic") == "OR" ? LOGIC_OR : LOGIC_AND,
+                                      AttrNumber(attrs, u"lparens"), Attr(attrs, u"col"),
+                                      tslUtil::OperatorCode(Attr(attrs, u"oper").c_str()),
+                                      Attr(attrs, u"val"), AttrNumber(attrs, u"rparens"));
     }
 }
 
@@ -319,7 +321,9 @@ void XercesInt::endElement(const XMLCh *, const XMLCh *localname, const XMLCh *)
     }
 }
 
-bool XercesInt::QuietErrors() const { return m_request != nullptr && m_request->m_raw; }
+bool XercesInt::QuietErrors() const {
+    return m_request != nullptr && m_request->m_raw;
+}
 
 void XercesInt::warning(const SAXParseException &exc) {
     m_message = exc.getMessage();

@@ -7,12 +7,11 @@
 // parse on one thread.
 #pragma once
 
-#include <xercesc/sax/Locator.hpp>
-#include <xercesc/sax2/DefaultHandler.hpp>
-
 #include <memory>
 #include <string>
 #include <vector>
+#include <xercesc/sax/Locator.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
 
 #include "request/config_entry.h"
 #include "request/predicate.h"
@@ -28,7 +27,7 @@ struct ConfigTarget {
 };
 
 class XercesInt : public xercesc::DefaultHandler {
-public:
+  public:
     XercesInt() = default;
     ~XercesInt() override = default;
 
@@ -56,7 +55,7 @@ public:
 
     int32_t ErrorCount() const { return m_errors; }
 
-private:
+  private:
     int32_t Run(const char *text, std::size_t length, const char *systemId, bool requestMode);
     void StartRequestElement(const XMLCh *uri, const XMLCh *localname,
                              const xercesc::Attributes &attrs);

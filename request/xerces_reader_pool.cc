@@ -1,11 +1,10 @@
 #include "request/xerces_reader_pool.h"
 
+#include <mutex>
+#include <utility>
 #include <xercesc/sax2/XMLReaderFactory.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLUni.hpp>
-
-#include <mutex>
-#include <utility>
 
 using namespace xercesc;
 
@@ -37,7 +36,9 @@ SecurityManager *SharedSecurityManager() {
 
 }  // namespace
 
-void ReaderDeleter::operator()(SAX2XMLReader *reader) const { delete reader; }
+void ReaderDeleter::operator()(SAX2XMLReader *reader) const {
+    delete reader;
+}
 
 ReaderPtr Acquire() {
     SecurityManager *security;

@@ -3,9 +3,8 @@
 // Xerces-C is terminated so that no reader outlives the library.
 #pragma once
 
-#include <xercesc/sax2/SAX2XMLReader.hpp>
-
 #include <memory>
+#include <xercesc/sax2/SAX2XMLReader.hpp>
 
 namespace xerces_reader_pool {
 

@@ -19,9 +19,9 @@ void RepairTag(std::string_view tag, std::string &out) {
     out.append(tag.substr(0, regionStart));
     while (regionStart != std::string_view::npos) {
         std::size_t next = tag.find('=', regionStart + 1);
-        std::string_view region = tag.substr(regionStart, next == std::string_view::npos
-                                                               ? std::string_view::npos
-                                                               : next - regionStart);
+        std::string_view region =
+            tag.substr(regionStart, next == std::string_view::npos ? std::string_view::npos
+                                                                   : next - regionStart);
         const std::size_t open = region.find('"');
         const std::size_t close = region.rfind('"');
         if (open == std::string_view::npos || open == close) {

@@ -26,15 +26,17 @@ TEST(Concurrency, EightThreadsOfMixedInvokesGiveExactResponsesAndOneEventEach) {
 
     const auto select = [](const std::string &table, const std::string &where) {
         return "<?xml version=\"1.0\"?><tesselrequest><sponsor>S</sponsor><select><output><all/>"
-               "</output><from><db name=\"" + table + "\"/></from><where>" + where +
-               "</where></select></tesselrequest>";
+               "</output><from><db name=\"" +
+               table + "\"/></from><where>" + where + "</where></select></tesselrequest>";
     };
     const std::vector<std::string> requests = {
         select("Sample Age", ""),
-        select("Sample Age Detail", "<predicat><target name=\"Name\"/><compare oper=\"UNIQUE\">"
-                                    "<atom value=\"\"/></compare></predicat>"),
-        select("Sample Age Detail", "<predicat><target name=\"Age\"/><compare oper=\"WITHINSET\">"
-                                    "<atom value=\"1-10,35\"/></compare></predicat>"),
+        select("Sample Age Detail",
+               "<predicat><target name=\"Name\"/><compare oper=\"UNIQUE\">"
+               "<atom value=\"\"/></compare></predicat>"),
+        select("Sample Age Detail",
+               "<predicat><target name=\"Age\"/><compare oper=\"WITHINSET\">"
+               "<atom value=\"1-10,35\"/></compare></predicat>"),
         select("Define", ""),
         select("Unknown table", ""),
         "<?xml version=\"1.0\"?><tesselrequest><admin action=\"describe\"/></tesselrequest>",

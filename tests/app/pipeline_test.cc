@@ -1,10 +1,9 @@
 // The invoke pipeline through Dorvex: the response block, raw mode, refused
 // credentials, the execution record and the application's start-up settings.
 #include <gtest/gtest.h>
-
-#include <cstdio>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -26,7 +25,8 @@ std::string Request(const std::string &table, const std::string &where = "",
                     const std::string &header = "") {
     return "<?xml version=\"1.0\"?><tesselrequest version=\"2.0\"" + header +
            "><sponsor version=\"2.0\">Portal</sponsor><select><output><all/></output><from><db "
-           "name=\"" + table + "\"/></from><where>" + where + "</where></select></tesselrequest>";
+           "name=\"" +
+           table + "\"/></from><where>" + where + "</where></select></tesselrequest>";
 }
 
 std::string Pred(const std::string &logic, const std::string &target, const std::string &oper,
@@ -49,7 +49,7 @@ std::string Field(const Fields &fields, const std::string &name) {
 }
 
 class Pipeline : public ::testing::Test {
-protected:
+  protected:
     void Start(const std::string &config = "", const char *name = "NorloTessel",
                const char *dispatch = "Dorvex") {
         host.reset();  // the earlier host terminates and unloads first
@@ -71,19 +71,18 @@ TEST_F(Pipeline, ExecutionRecordCarriesEveryFieldInOrder) {
     Start();
     testhost::InvokeOptions options;
     options.remoteAddress = "10.1.2.3";
-    const std::string request =
-        Request("Sample Age", Pred("", "Password", "EQUAL", "secret") + Pred("OR", "Name", "LIKE", "D*"),
-                " transactionid=\"tx-42\"");
+    const std::string request = Request(
+        "Sample Age", Pred("", "Password", "EQUAL", "secret") + Pred("OR", "Name", "LIKE", "D*"),
+        " transactionid=\"tx-42\"");
     const testhost::InvokeResult r = host->Invoke(request, options);
     ASSERT_EQ(r.result, 0);
     ASSERT_EQ(host->Events().size(), 1u);
     const Fields event = LastEvent();
     EXPECT_EQ(Names(event),
-              (std::vector<std::string>{"Remote Client", "c_ip", "Taxonomy", "cs_bytes", "sc_bytes",
-                                        "cs_method", "cs_status", "Method", "EventLog",
-                                        "Return Code", "Execution Time (seconds)", "Filters",
-                                        "TransactionId", "Hostname", "TesselName", "Status",
-                                        "Date", "OS"}));
+              (std::vector<std::string>{
+                  "Remote Client", "c_ip", "Taxonomy", "cs_bytes", "sc_bytes", "cs_method",
+                  "cs_status", "Method", "EventLog", "Return Code", "Execution Time (seconds)",
+                  "Filters", "TransactionId", "Hostname", "TesselName", "Status", "Date", "OS"}));
     EXPECT_EQ(Field(event, "Remote Client"), "s:10.1.2.3");
     EXPECT_EQ(Field(event, "Taxonomy"), "s:Network Access.AppServer.Tessel.S.I");
     EXPECT_EQ(Field(event, "cs_bytes"), "l:" + std::to_string(request.size()));
@@ -103,14 +102,15 @@ TEST_F(Pipeline, ExecutionRecordCarriesEveryFieldInOrder) {
 
     // The event text itself: the exact head, "&"/"<" escaped in values, URL-encoded.
     const std::string decoded = testhost::UrlDecode(host->Events().back());
-    EXPECT_EQ(decoded.rfind("<?xml version='1.0' encoding='UTF-8' standalone='no'?><tesselrequest "
-                            "version=\"V02.0\" signature=\"\"><sponsor version=\"V02.0\">Varnix"
-                            "</sponsor><select><output><all/></output><from><db name=\"EventSend\"/>"
-                            "</from><where><predicat><compare oper=\"EQUAL\"><target name=\"Remote "
-                            "Client\"></target><atom value=\"s:10.1.2.3\"></atom></compare></predicat>"
-                            "<logic oper=\"AND\"/>",
-                            0),
-              0u)
+    EXPECT_EQ(
+        decoded.rfind("<?xml version='1.0' encoding='UTF-8' standalone='no'?><tesselrequest "
+                      "version=\"V02.0\" signature=\"\"><sponsor version=\"V02.0\">Varnix"
+                      "</sponsor><select><output><all/></output><from><db name=\"EventSend\"/>"
+                      "</from><where><predicat><compare oper=\"EQUAL\"><target name=\"Remote "
+                      "Client\"></target><atom value=\"s:10.1.2.3\"></atom></compare></predicat>"
+                      "<logic oper=\"AND\"/>",
+                      0),
+        0u)
         << decoded;
     EXPECT_EQ(host->Events().back().find(' '), std::string::npos);
 }
@@ -124,11 +124,12 @@ TEST_F(Pipeline, FiltersTextMasksPasswordsAndSummarisesLargeValues) {
                          "oper=\"NEQ\"><atom value=\"p\"/></compare></predicat>" +
                              Pred("AND", "Name", "EQUAL", big) +
                              "<logic oper=\"OR\"/><predicat rparen=\"2\"><target name=\"Name\"/>"
-                             "<compare oper=\"EQUAL\"><atom value=\"" + almost +
-                             "\"/></compare></predicat>"));
+                             "<compare oper=\"EQUAL\"><atom value=\"" +
+                             almost + "\"/></compare></predicat>"));
     EXPECT_EQ(Field(LastEvent(), "Filters"),
               "s:( ( 'password' NEQ 'xxx' AND 'Name' EQUAL 'Large value: 512 bytes' OR 'Name' "
-              "EQUAL '" + almost + "' ) )");
+              "EQUAL '" +
+                  almost + "' ) )");
 }
 
 TEST_F(Pipeline, UnknownMethodLongNamesAndTheVarnixSkipRule) {
@@ -148,13 +149,15 @@ TEST_F(Pipeline, UnknownMethodLongNamesAndTheVarnixSkipRule) {
 
     // No table, no record: describe requests and unparsable texts send nothing.
     host->ClearCalls();
-    host->Invoke("<?xml version=\"1.0\"?><tesselrequest><admin action=\"describe\"/></tesselrequest>");
+    host->Invoke(
+        "<?xml version=\"1.0\"?><tesselrequest><admin action=\"describe\"/></tesselrequest>");
     host->Invoke("not xml at all");
     EXPECT_TRUE(host->Events().empty());
 
     // Varnix's own event and key traffic produces no events of its own...
     Start("", "Varnix", "Dorvex");
-    for (const char *method : {"EventSend", "GetPublicKey", "SafDeliver"}) host->Invoke(Request(method));
+    for (const char *method : {"EventSend", "GetPublicKey", "SafDeliver"})
+        host->Invoke(Request(method));
     EXPECT_TRUE(host->Events().empty());
     host->Invoke(Request("TrustList"));
     EXPECT_EQ(host->Events().size(), 1u);
@@ -204,7 +207,8 @@ TEST_F(Pipeline, RequestsWithCredentialsAreNeverServedUnchecked) {
     EXPECT_EQ(r.result, 401);
     EXPECT_FALSE(r.gotResponse);
     EXPECT_TRUE(host->Events().empty());
-    EXPECT_TRUE(host->LogContains("Tessel::Invoke [NorloTessel->Dorvex] non-trusted credentials\n"));
+    EXPECT_TRUE(
+        host->LogContains("Tessel::Invoke [NorloTessel->Dorvex] non-trusted credentials\n"));
 }
 
 TEST_F(Pipeline, ApplicationStartUpLevelsAndEventTime) {

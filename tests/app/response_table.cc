@@ -1,12 +1,11 @@
 #include "response_table.h"
 
+#include <memory>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/sax2/Attributes.hpp>
 #include <xercesc/sax2/DefaultHandler.hpp>
 #include <xercesc/sax2/SAX2XMLReader.hpp>
 #include <xercesc/sax2/XMLReaderFactory.hpp>
-
-#include <memory>
 
 #include "request/tsl_data.h"
 #include "request/tsl_string.h"
@@ -18,7 +17,7 @@ namespace apptest {
 namespace {
 
 class TableHandler : public DefaultHandler {
-public:
+  public:
     explicit TableHandler(Table &table) : m_table(table) {}
 
     void startElement(const XMLCh *, const XMLCh *localname, const XMLCh *,
@@ -54,7 +53,7 @@ public:
     void error(const SAXParseException &) override { m_failed = true; }
     bool Failed() const { return m_failed; }
 
-private:
+  private:
     Table &m_table;
     std::string m_text;
     std::string m_link;

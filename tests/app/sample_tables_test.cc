@@ -15,11 +15,11 @@ using testhost::TestHost;
 
 namespace {
 
-std::string Select(const std::string &table, const std::string &where = "",
-                   bool envelope = false) {
-    std::string body = "<tesselrequest version=\"2.0\"><sponsor version=\"2.0\">Portal</sponsor>"
-                       "<portal location=\"p\"/><select><output><all/></output><from><db name=\"" +
-                       table + "\"/></from><where>" + where + "</where></select></tesselrequest>";
+std::string Select(const std::string &table, const std::string &where = "", bool envelope = false) {
+    std::string body =
+        "<tesselrequest version=\"2.0\"><sponsor version=\"2.0\">Portal</sponsor>"
+        "<portal location=\"p\"/><select><output><all/></output><from><db name=\"" +
+        table + "\"/></from><where>" + where + "</where></select></tesselrequest>";
     if (!envelope) return "<?xml version=\"1.0\"?>" + body;
     return "<?xml version=\"1.0\"?><soap:Envelope "
            "xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"><soap:Body>" +
@@ -27,9 +27,9 @@ std::string Select(const std::string &table, const std::string &where = "",
 }
 
 class SampleTables : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-            ASSERT_TRUE(host.Load()) << host.LoadError();
+        ASSERT_TRUE(host.Load()) << host.LoadError();
         ASSERT_EQ(host.Initialize(""), 0);
     }
     Table Run(const std::string &request) {
@@ -55,8 +55,8 @@ TEST_F(SampleTables, EveryLinkOfSampleAgeSelectsTheDetailRowsItNames) {
     EXPECT_EQ(age.rows[6][0].text, "<XML>&<safe>");
     EXPECT_EQ(age.rows[0][1].text, "2001");
 
-    const std::vector<std::string> all = {"Dalkah", "Delmor", "QRT", "Volvo",
-                                          "USA", "Everybody", "Everybody"};
+    const std::vector<std::string> all = {"Dalkah", "Delmor",    "QRT",      "Volvo",
+                                          "USA",    "Everybody", "Everybody"};
     const std::map<std::size_t, std::vector<std::string>> expected = {
         {0, {"Dalkah"}},
         {1, {"Delmor"}},
@@ -105,11 +105,13 @@ TEST_F(SampleTables, DetailRowsAndColumnSelection) {
         "</where></select></tesselrequest>";
     detail = Run(columns);
     EXPECT_EQ(detail.columns, (std::vector<std::string>{"LastName"}));
-    EXPECT_EQ(detail.FirstColumn(), (std::vector<std::string>{"Quellin", "States", "Body", "Body - 2"}));
+    EXPECT_EQ(detail.FirstColumn(),
+              (std::vector<std::string>{"Quellin", "States", "Body", "Body - 2"}));
 
-    const Table volvo = Run(Select("Sample Age", "<predicat><target name=\"Name\"/><compare "
-                                                 "oper=\"EQUAL\"><atom value=\"Volvo\"/></compare>"
-                                                 "</predicat>"));
+    const Table volvo = Run(Select("Sample Age",
+                                   "<predicat><target name=\"Name\"/><compare "
+                                   "oper=\"EQUAL\"><atom value=\"Volvo\"/></compare>"
+                                   "</predicat>"));
     ASSERT_EQ(volvo.rows.size(), 1u);
     EXPECT_EQ(volvo.rows[0][1].text, "3");
 }
@@ -117,9 +119,10 @@ TEST_F(SampleTables, DetailRowsAndColumnSelection) {
 TEST_F(SampleTables, LinksOfAnEnvelopedRequestAreEnvelopedToo) {
     testhost::InvokeResult r = host.Invoke(Select("Sample Age", "", true));
     ASSERT_EQ(r.result, 0);
-    EXPECT_NE(r.response.find("<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/encoding/\"\n"
-                              " xmlns=\"http://korvane.example/morvium/encoding/\">\n<soap:Body>\n"),
-              std::string::npos);
+    EXPECT_NE(
+        r.response.find("<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/encoding/\"\n"
+                        " xmlns=\"http://korvane.example/morvium/encoding/\">\n<soap:Body>\n"),
+        std::string::npos);
     const Table age = ReadTable(r.response);
     ASSERT_EQ(age.rows.size(), 18u);
     const std::string &link = age.rows[0][0].link;
@@ -132,12 +135,14 @@ TEST_F(SampleTables, LinksOfAnEnvelopedRequestAreEnvelopedToo) {
 TEST_F(SampleTables, DefineListsFourMethodsWhoseQueriesSelectThem) {
     const Table define = Run(Select("Define"));
     EXPECT_EQ(define.name, "Tessel Define");
-    ASSERT_EQ(define.columns, (std::vector<std::string>{"Method", "XmlQuery", "Columns", "Filters"}));
-    const std::vector<std::string> methods = {
-        "Norlo Server - Configuration", "Norlo Server - Organization Tree", "Norlo Server - Users",
-        "Norlo Server - Message Log"};
-    const std::vector<std::string> required = {"XML=NLXConfigurations.xml", "XML=NLXOrganization.xml",
-                                               "XML=NLXUsers.xml", "XML=NLXMessageLog.xml"};
+    ASSERT_EQ(define.columns,
+              (std::vector<std::string>{"Method", "XmlQuery", "Columns", "Filters"}));
+    const std::vector<std::string> methods = {"Norlo Server - Configuration",
+                                              "Norlo Server - Organization Tree",
+                                              "Norlo Server - Users", "Norlo Server - Message Log"};
+    const std::vector<std::string> required = {"XML=NLXConfigurations.xml",
+                                               "XML=NLXOrganization.xml", "XML=NLXUsers.xml",
+                                               "XML=NLXMessageLog.xml"};
     ASSERT_EQ(define.rows.size(), 4u);
     for (std::size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(methods[i]);
@@ -165,9 +170,10 @@ TEST_F(SampleTables, DefineListsFourMethodsWhoseQueriesSelectThem) {
         }
     }
     // A predicate on the catalogue entry keeps only that row.
-    const Table users = Run(Select("Define", "<predicat><target name=\"Method\"/><compare "
-                                             "oper=\"LIKE\"><atom value=\"*Norlo Server - Users*\"/>"
-                                             "</compare></predicat>"));
+    const Table users = Run(Select("Define",
+                                   "<predicat><target name=\"Method\"/><compare "
+                                   "oper=\"LIKE\"><atom value=\"*Norlo Server - Users*\"/>"
+                                   "</compare></predicat>"));
     ASSERT_EQ(users.rows.size(), 1u);
     EXPECT_NE(users.rows[0][0].text.find("XML=NLXUsers.xml"), std::string::npos);
 }
@@ -192,8 +198,9 @@ TEST_F(SampleTables, DescribeUnknownAndOtherActions) {
         EXPECT_TRUE(t.rows.empty());
     }
 
-    const Table none = Run("<?xml version=\"1.0\"?><tesselrequest><admin action=\"Describe\"/>"
-                           "</tesselrequest>");
+    const Table none =
+        Run("<?xml version=\"1.0\"?><tesselrequest><admin action=\"Describe\"/>"
+            "</tesselrequest>");
     EXPECT_EQ(none.errorCode, 0);
     EXPECT_TRUE(none.applications.empty());
     EXPECT_TRUE(none.columns.empty());

@@ -1,11 +1,12 @@
 // The event request text and the URL-encoded form that goes to the host are
 // built side by side; they must agree byte for byte for any field text.
+#include "entry/event_record.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
-#include "entry/event_record.h"
 #include "entry/tessel.h"
 #include "support/test_host.h"
 
@@ -32,10 +33,11 @@ TEST(EventRecord, EncodedTextIsTheUrlEncodedRequestText) {
     EXPECT_EQ(event.EncodedText(), expected);
     EXPECT_STREQ(event.RequestText().UrlEncoded(), event.EncodedText().c_str());
     // The plain text carries the field texts XML-escaped.
-    EXPECT_NE(event.RequestText().str().find(
-                  "<target name=\"a b$c%d&amp;e+f,g/h:i;j=k?l@m\"></target><atom value=\"s:&lt;x&gt;"
-                  "&apos;y&apos;&quot;z&quot;\ttab\nline\rcr\"></atom>"),
-              std::string::npos);
+    EXPECT_NE(
+        event.RequestText().str().find(
+            "<target name=\"a b$c%d&amp;e+f,g/h:i;j=k?l@m\"></target><atom value=\"s:&lt;x&gt;"
+            "&apos;y&apos;&quot;z&quot;\ttab\nline\rcr\"></atom>"),
+        std::string::npos);
     EXPECT_NE(event.RequestText().str().find("<atom value=\"l:4294967295\">"), std::string::npos);
     EXPECT_NE(event.RequestText().str().find("<target name=\"Severity\"></target><atom "
                                              "value=\"s:Critical\">"),

@@ -165,8 +165,10 @@ TEST(TslString, XmlEscapedRules) {
         for (int i = 0; i < 16; ++i) dense += "<a&\"";
         std::string expected;
         for (std::size_t i = 0; i < at; ++i)
-            expected += dense[i] == '<' ? "&lt;" : dense[i] == '&' ? "&amp;"
-                      : dense[i] == '"' ? "&quot;" : std::string(1, dense[i]);
+            expected += dense[i] == '<'   ? "&lt;"
+                        : dense[i] == '&' ? "&amp;"
+                        : dense[i] == '"' ? "&quot;"
+                                          : std::string(1, dense[i]);
         dense[at] = '\0';
         EXPECT_EQ(std::string(tslString(std::string_view(dense)).XmlEscaped()), expected);
         EXPECT_EQ(XmlEscapedSize(dense), expected.size());
