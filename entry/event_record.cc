@@ -75,11 +75,6 @@ void EventRecord::AddTime(const char *name, std::time_t time) {
     Add(name, "t:" + std::to_string(static_cast<unsigned long>(time)));
 }
 
-bool EventRecord::Send() {
-    Complete();
-    return m_owner.SendEncodedEvent(m_encoded.c_str(), m_request) != 0;
-}
-
 namespace {
 
 // A literal's URL-encoded form, worked out by the compiler: the fixed markup of

@@ -30,9 +30,6 @@ class EventRecord {
     // Appends the standard fields and builds the request text and its
     // URL-encoded form, without delivering them.
     void Complete();
-    // Complete, then deliver through the owner; true when the host answered
-    // non-zero.
-    bool Send();
 
     const tslString &RequestText() const { return m_request; }
     // The request text URL-encoded, as the host receives it.

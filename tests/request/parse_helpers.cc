@@ -2,26 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <xercesc/util/PlatformUtils.hpp>
-
 #include "request/xerces_int.h"
 #include "request/xerces_library.h"
 #include "support/test_host.h"
-
-namespace {
-
-// Xerces-C for the whole program, balanced with the library's own Terminate
-// (which also releases the pooled readers).
-class XercesEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override { xercesc::XMLPlatformUtils::Initialize(); }
-    void TearDown() override { xerces_library::Terminate(); }
-};
-
-[[maybe_unused]] const ::testing::Environment *const g_xerces =
-    ::testing::AddGlobalTestEnvironment(new XercesEnvironment);  // gtest owns it
-
-}  // namespace
+#include "support/xerces_environment.h"
 
 namespace reqtest {
 

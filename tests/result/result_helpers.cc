@@ -12,19 +12,9 @@
 
 #include "request/xerces_library.h"
 #include "support/test_host.h"
+#include "support/xerces_environment.h"
 
 namespace {
-
-// Xerces-C for the whole program; the library's own Terminate also releases
-// the readers the request parser pools.
-class XercesEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override { xercesc::XMLPlatformUtils::Initialize(); }
-    void TearDown() override { xerces_library::Terminate(); }
-};
-
-[[maybe_unused]] const ::testing::Environment *const g_xerces =
-    ::testing::AddGlobalTestEnvironment(new XercesEnvironment);  // gtest owns it
 
 std::string Utf8(const XMLCh *text) {
     std::string out;
