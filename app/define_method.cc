@@ -3,8 +3,8 @@
 #include <string>
 
 #include "app/norlo_tessel.h"
-#include "entry/trace_log.h"
-#include "request/tsl_data.h"
+#include "base/trace_log.h"
+#include "result/tsl_data.h"
 
 namespace {
 

@@ -4,11 +4,12 @@
 #include <ctime>
 #include <string_view>
 
+#include "base/clock.h"
+#include "base/trace_log.h"
 #include "entry/tessel.h"
-#include "entry/trace_log.h"
 #include "pellog/pellog.h"
-#include "request/tsl_data.h"
 #include "request/tsl_util.h"
+#include "result/tsl_data.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ const char *OrDefault(const tslString &text, const char *fallback) {
 }  // namespace
 
 std::string CurrentCtimeText() {
-    const std::time_t now = std::time(nullptr);
+    const std::time_t now = TslNow();
     char text[64] = {};
     if (ctime_r(&now, text) == nullptr) return "\n";
     return text;

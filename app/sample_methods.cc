@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "app/norlo_tessel.h"
-#include "entry/trace_log.h"
-#include "request/tsl_data.h"
+#include "base/trace_log.h"
+#include "result/tsl_data.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "request/tsl_data.h"
+#include "result/tsl_data.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <cstring>
 #include <exception>
 
-#include "app/app_hook.h"
+#include "base/trace_log.h"
+#include "entry/application_hook.h"
 #include "entry/instance_slot.h"
 #include "entry/tessel.h"
-#include "entry/trace_log.h"
 
 namespace {
 

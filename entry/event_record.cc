@@ -3,6 +3,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include "base/clock.h"
 #include "entry/tessel.h"
 
 EventRecord::EventRecord(Tessel &owner) : m_os(OsText()), m_owner(owner) {
@@ -151,7 +152,7 @@ constexpr auto kTailEncoded = UrlEncodeLiteral(kTail);
 }  // namespace
 
 void EventRecord::Complete() {
-    if (m_date == 0) m_date = std::time(nullptr);
+    if (m_date == 0) m_date = TslNow();
     AddText("Hostname", m_hostName.view());
     AddText("TesselName", m_owner.Name().view());
     AddText("Status", StatusName(m_status));

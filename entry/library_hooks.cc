@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
+#include "base/trace_log.h"
 #include "entry/instance_slot.h"
-#include "entry/trace_log.h"
 
 namespace {
 

@@ -3,12 +3,12 @@
 #include <cstring>
 #include <string>
 
-#include "app/app_hook.h"
+#include "base/trace_log.h"
+#include "entry/application_hook.h"
 #include "entry/event_record.h"
-#include "entry/trace_log.h"
-#include "request/tsl_data.h"
 #include "request/xerces_int.h"
 #include "request/xerces_library.h"
+#include "result/tsl_data.h"
 
 Tessel::Tessel(const char *version, const char *name, const char *dispatchName, void *jvm,
                gwcbfunc callback, const char *configuration) {

@@ -6,12 +6,13 @@
 #include <memory>
 #include <string>
 
+#include "base/clock.h"
+#include "base/trace_log.h"
 #include "entry/event_record.h"
 #include "entry/tessel.h"
-#include "entry/trace_log.h"
-#include "request/tsl_data.h"
 #include "request/tsl_util.h"
 #include "request/xerces_int.h"
+#include "result/tsl_data.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ bool IsVarnixOwnTraffic(const tslString &tessel, const tslString &dispatch,
 int32_t Tessel::Invoke(const char *, const char *, const char *, void *, const char *request,
                        char **response, const char *optionalText, const char *remoteAddress,
                        void *requestData, uint32_t *length) {
-    const std::time_t start = std::time(nullptr);
+    const std::time_t start = TslNow();
     const char *tessel = m_name.c_str();
     const char *dispatch = m_dispatchName.c_str();
 
@@ -120,7 +121,7 @@ int32_t Tessel::Invoke(const char *, const char *, const char *, void *, const c
     if (length != nullptr) *length = static_cast<uint32_t>(size);
     *response = block;
 
-    const std::time_t end = std::time(nullptr);
+    const std::time_t end = TslNow();
     if (!data->m_table.empty() && !IsVarnixOwnTraffic(m_name, m_dispatchName, data->m_table))
         SendExecutionRecord(*data, result, start, end, length);
     return result;

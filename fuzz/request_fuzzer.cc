@@ -7,9 +7,9 @@
 #include <vector>
 #include <xercesc/util/PlatformUtils.hpp>
 
-#include "entry/trace_log.h"
+#include "base/trace_log.h"
 #include "request/config_entry.h"
-#include "request/tsl_data.h"
+#include "request/tsl_request.h"
 #include "request/xerces_int.h"
 #include "request/xerces_library.h"
 
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         parser.Parse(target, text.substr(1));
         return 0;
     }
-    tslData request("V02.000.02", "Fuzz", "Dorvex", text.c_str());
+    tslRequest request("V02.000.02", "Fuzz", "Dorvex", text.c_str());
     request.m_raw = !text.empty() && text[0] == 'R';
     request.ParseRequest();
     // Touch every field the later stages read.

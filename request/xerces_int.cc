@@ -7,8 +7,8 @@
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/XMLException.hpp>
 
-#include "entry/trace_log.h"
-#include "request/tsl_data.h"
+#include "base/trace_log.h"
+#include "request/tsl_request.h"
 #include "request/tsl_util.h"
 #include "request/xerces_reader_pool.h"
 
@@ -104,7 +104,7 @@ bool SameUriIgnoreCase(const XMLCh *uri, const char16_t *expected) {
 
 }  // namespace
 
-int32_t XercesInt::Parse(tslData &request) {
+int32_t XercesInt::Parse(tslRequest &request) {
     m_request = &request;
     m_config = nullptr;
     const std::string &text = request.m_xmlrequest.str();
@@ -204,7 +204,7 @@ void XercesInt::startElement(const XMLCh *uri, const XMLCh *localname, const XML
 
 void XercesInt::StartRequestElement(const XMLCh *uri, const XMLCh *localname,
                                     const Attributes &attrs) {
-    tslData &req = *m_request;
+    tslRequest &req = *m_request;
     if (m_inOutput) {
         if (NameIs(localname, "all")) {
             req.m_outputKind = OUTPUT_ALL;

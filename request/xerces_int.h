@@ -1,6 +1,6 @@
 // XercesInt: the adapter between the plug-in and the Xerces-C SAX2 reader.
 //
-// Request mode fills a tslData's request fields from its request text;
+// Request mode fills a tslRequest's fields from its request text;
 // configuration mode turns a configuration text into configuration entries.
 // The grammar is loose: elements are known by their local name (ignoring case)
 // wherever they stand, and anything else is skipped. One adapter serves one
@@ -17,7 +17,7 @@
 #include "request/predicate.h"
 #include "request/tsl_string.h"
 
-class tslData;
+class tslRequest;
 
 // Where a configuration parse puts what it reads.
 struct ConfigTarget {
@@ -32,7 +32,7 @@ class XercesInt : public xercesc::DefaultHandler {
     ~XercesInt() override = default;
 
     // 0 when the text parsed without errors, 404 otherwise.
-    int32_t Parse(tslData &request);
+    int32_t Parse(tslRequest &request);
     // Configuration mode. Exceptions while setting up the reader are not caught.
     int32_t Parse(const ConfigTarget &config, const std::string &text);
 
@@ -65,7 +65,7 @@ class XercesInt : public xercesc::DefaultHandler {
     // Stops the parse as a fatal error at the current position.
     [[noreturn]] void Reject(const char *reason) const;
 
-    tslData *m_request = nullptr;
+    tslRequest *m_request = nullptr;
     const ConfigTarget *m_config = nullptr;
     tslString m_text;
     bool m_inOutput = false;

@@ -10,7 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "request/tsl_data.h"
+#include "result/tsl_data.h"
 
 // Lets a set of texts be searched with a string_view, without a copy.
 struct ViewHash {

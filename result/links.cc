@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "request/tsl_data.h"
 #include "result/request_text.h"
+#include "result/tsl_data.h"
 
 namespace {
 

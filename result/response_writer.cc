@@ -13,10 +13,11 @@
 #include <string_view>
 #include <vector>
 
-#include "request/tsl_data.h"
+#include "base/clock.h"
 #include "request/tsl_util.h"
 #include "result/http_header.h"
 #include "result/request_text.h"
+#include "result/tsl_data.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ void tslData::BuildResponse() {
         out.reserve(TableSize(*this, valueSizes) + kHeaderRoom);
         WriteTableResponse(out, valueSizes);
     }
-    if (m_raw) out.insert(0, HttpResponseHeader(out.size(), std::time(nullptr)));
+    if (m_raw) out.insert(0, HttpResponseHeader(out.size(), TslNow()));
     m_response = tslString(std::move(out));
 }
 

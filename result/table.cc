@@ -4,8 +4,10 @@
 #include <memory>
 #include <string_view>
 
-#include "entry/trace_log.h"
-#include "request/tsl_data.h"
+#include "base/trace_log.h"
+#include "result/tsl_data.h"
+
+tslData::~tslData() = default;
 
 bool tslData::SetTableInfo(const char *name, const char *date) {
     if (name == nullptr || date == nullptr) return false;

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "entry/trace_log.h"
-#include "request/tsl_data.h"
+#include "base/trace_log.h"
 #include "request/tsl_util.h"
 #include "result/request_text.h"
+#include "result/tsl_data.h"
 
 std::optional<std::string> tslData::BuildAnyMethodTemplate(const char *link, const char *method,
                                                            const char *version, bool aggregate,

@@ -7,8 +7,8 @@
 #include <xercesc/sax2/SAX2XMLReader.hpp>
 #include <xercesc/sax2/XMLReaderFactory.hpp>
 
-#include "request/tsl_data.h"
 #include "request/tsl_string.h"
+#include "result/tsl_data.h"
 #include "support/test_host.h"
 
 using namespace xercesc;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/trace_log.h"
 #include "entry/tessel.h"
-#include "entry/trace_log.h"
 #include "entry_helpers.h"
 #include "support/test_host.h"
 

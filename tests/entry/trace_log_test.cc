@@ -1,5 +1,5 @@
 // The trace log, driven directly (the copy linked into this test program).
-#include "entry/trace_log.h"
+#include "base/trace_log.h"
 
 #include <gtest/gtest.h>
 #include <pthread.h>

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "request/config_entry.h"
-#include "request/tsl_data.h"
+#include "result/tsl_data.h"
 
 namespace reqtest {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "request/tsl_data.h"
+#include "result/tsl_data.h"
 
 // Reaches the filter directly (a friend of tslData).
 struct FilterAccess {

@@ -1,10 +1,11 @@
-#include "request/tsl_data.h"
+#include "request/tsl_request.h"
 
+#include "request/quote_repair.h"
 #include "request/xerces_int.h"
 
-tslData::tslData(const char *version, const char *tesselName, const char *dispatchName,
-                 const char *request, const char *optionalText, const char *remoteAddress,
-                 void *requestData, uint32_t requestLength)
+tslRequest::tslRequest(const char *version, const char *tesselName, const char *dispatchName,
+                       const char *request, const char *optionalText, const char *remoteAddress,
+                       void *requestData, uint32_t requestLength)
     : m_version(version),
       m_tesselName(tesselName),
       m_dispatchName(dispatchName),
@@ -14,9 +15,7 @@ tslData::tslData(const char *version, const char *tesselName, const char *dispat
       m_requestData(requestData),
       m_requestLength(requestLength) {}
 
-tslData::~tslData() = default;
-
-int32_t tslData::ParseRequest() {
+int32_t tslRequest::ParseRequest() {
     XercesInt parser;
     return parser.Parse(*this);
 }

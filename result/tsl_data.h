@@ -1,5 +1,5 @@
-// tslData: everything one "invoke" works on. The request side is filled by the
-// parser from the request text; the result side (columns, records, error block)
+// tslData: everything one "invoke" works on. The request side (tslRequest) is
+// filled by the parser from the request text; the result side (columns, records, error block)
 // by the application's method; BuildResponse turns it into the response text.
 //
 // One tslData belongs to one invoke on one thread; it takes no locks. Texts are
@@ -18,6 +18,7 @@
 
 #include "request/enums.h"
 #include "request/predicate.h"
+#include "request/tsl_request.h"
 #include "request/tsl_string.h"
 #include "result/seen_texts.h"
 
@@ -49,53 +50,17 @@ struct ApplicationInfo {
     tslString className;
 };
 
-class tslData {
+class tslData : public tslRequest {
   public:
-    tslData(const char *version, const char *tesselName, const char *dispatchName,
-            const char *request, const char *optionalText = nullptr,
-            const char *remoteAddress = nullptr, void *requestData = nullptr,
-            uint32_t requestLength = 0);
+    using tslRequest::tslRequest;
     ~tslData();
     tslData(const tslData &) = delete;
     tslData &operator=(const tslData &) = delete;
 
-    // ---- request side -------------------------------------------------------
-    // Parses m_xmlrequest into the request fields: 0, or 404 on any parse
-    // failure (fields read before the failure stay filled).
-    int32_t ParseRequest();
-
-    const char *GetRequest() const { return m_xmlrequest.c_str(); }
     const char *GetResponse() const { return m_response.c_str(); }
     const char *GetResponseBuffer() const { return nullptr; }
     uint32_t GetResponseLength() const { return 0; }
     int32_t GetErrorCode() const { return m_errorCode; }
-
-    // Construction context.
-    tslString m_version;
-    tslString m_tesselName;
-    tslString m_dispatchName;
-    tslString m_xmlrequest;
-    bool m_raw = false;
-    tslString m_optionalText;
-    tslString m_remoteAddress;
-    void *m_requestData = nullptr;
-    uint32_t m_requestLength = 0;
-
-    // Request fields.
-    tslString m_portalVersion;
-    tslString m_credentials;
-    tslString m_transactionId;
-    tslString m_signature;
-    tslString m_certificate;
-    tslString m_sponsorVersion;
-    tslString m_sponsorName;
-    tslString m_portalLocation;
-    tslString m_table;
-    int32_t m_action = ACTION_NOACTION;
-    int32_t m_outputKind = OUTPUT_NOOUTPUT;
-    std::vector<tslString> m_outputTargets;
-    std::vector<Predicate> m_predicates;
-    bool m_envelope = false;
 
     // ---- result side --------------------------------------------------------
     bool SetTableInfo(const char *name, const char *date);
@@ -211,7 +176,3 @@ class tslData {
 
     friend struct FilterAccess;
 };
-
-// Repairs double quotes inside attribute values of a request text; a text
-// without inner quotes comes back unchanged.
-std::string RepairQuotes(std::string_view request);

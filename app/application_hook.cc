@@ -1,12 +1,11 @@
-#include "app/app_hook.h"
-
 #include <cstring>
 #include <memory>
 #include <utility>
 
 #include "app/norlo_tessel.h"
+#include "entry/application_hook.h"
 #include "entry/tessel.h"
-#include "request/tsl_data.h"
+#include "result/tsl_data.h"
 
 namespace {
 // Plain pointer: see entry/instance_slot.h for why process-wide slots stay

@@ -1,4 +1,4 @@
-#include "entry/trace_log.h"
+#include "base/trace_log.h"
 
 #include <limits.h>
 #include <pthread.h>
@@ -11,6 +11,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/clock.h"
+
 namespace {
 
 // Plain POSIX state: constant-initialised and trivially destructible, so the log
@@ -20,6 +22,10 @@ namespace {
 pthread_rwlock_t g_logLock = PTHREAD_RWLOCK_INITIALIZER;
 std::atomic<int> g_level{TSL_TRACE};
 std::FILE *g_logFile = nullptr;  // guarded by g_logLock (exclusive)
+// Set only by tests and embedders; while set, every line takes the lock alone
+// so the sink sees one call at a time.
+std::atomic<TslSinkFn> g_sink{nullptr};
+void *g_sinkContext = nullptr;  // guarded by g_logLock (exclusive)
 
 const char *TagFor(int level) {
     switch (level) {
@@ -96,7 +102,7 @@ void TslLog(int level, const char *format, ...) {
     // Longer lines and the log file take it alone.
     const int current = g_level.load(std::memory_order_relaxed);
     const bool toFile = current == TSL_FILE;
-    if (!toFile && total <= PIPE_BUF) {
+    if (!toFile && total <= PIPE_BUF && g_sink.load(std::memory_order_relaxed) == nullptr) {
         LogLock shared(true);
         WriteAll(STDERR_FILENO, line, total);
         return;
@@ -104,11 +110,15 @@ void TslLog(int level, const char *format, ...) {
     LogLock lock;
     const int locked = g_level.load(std::memory_order_relaxed);
     if (!Passes(level, locked)) return;
-    WriteAll(STDERR_FILENO, line, total);
+    if (const TslSinkFn sink = g_sink.load(std::memory_order_relaxed); sink != nullptr) {
+        sink(g_sinkContext, line, total);
+    } else {
+        WriteAll(STDERR_FILENO, line, total);
+    }
     if (locked == TSL_FILE && g_logFile != nullptr) {
         char date[128] = {};
         char time[128] = {};
-        const std::time_t now = std::time(nullptr);
+        const std::time_t now = TslNow();
         std::tm local{};
         localtime_r(&now, &local);
         std::strftime(date, sizeof date, "%m/%d/%y", &local);
@@ -142,6 +152,12 @@ void TslCloseLogFile() {
         std::fclose(g_logFile);
         g_logFile = nullptr;
     }
+}
+
+void TslSetDebugSink(TslSinkFn sink, void *context) {
+    LogLock lock;
+    g_sinkContext = context;
+    g_sink.store(sink, std::memory_order_relaxed);
 }
 
 void TslShutdown() {

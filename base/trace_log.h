@@ -35,6 +35,13 @@ int TslGetLevel();
 void TslOpenLogFile(const char *path);
 // Flushes and closes the log file, if any. The level is left as it is.
 void TslCloseLogFile();
+// Where debugger-channel lines go instead of standard error: `sink` gets each
+// whole line (prefix included, no terminating zero) under the log lock, one
+// call at a time. A null sink restores standard error. Meant for tests and
+// embedders that read the log directly; file mode is unaffected.
+using TslSinkFn = void (*)(void *context, const char *line, std::size_t size);
+void TslSetDebugSink(TslSinkFn sink, void *context);
+
 // Closes the file; used by the library unload hook, after which the log still
 // works on the debugger channel.
 void TslShutdown();

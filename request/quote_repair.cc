@@ -1,10 +1,10 @@
-// Mends double quotes inside attribute values: request texts built by the
-// plug-in itself (links, queries) insert names unescaped, so a name holding a
-// double quote would otherwise end its attribute early.
+// Request texts built by the plug-in itself (links, queries) insert names
+// unescaped, so a name holding a double quote would otherwise end its attribute
+// early; the repair runs before every parse.
+#include "request/quote_repair.h"
+
 #include <string>
 #include <string_view>
-
-#include "request/tsl_data.h"
 
 namespace {
 
