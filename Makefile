@@ -29,9 +29,9 @@ test-asan: deps
 
 test-tsan: deps
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNT_TSAN=ON -DNT_HOST=OFF >/dev/null
-	cmake --build build-tsan -j$(JOBS) --target entry_tests app_tests
+	cmake --build build-tsan -j$(JOBS)
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-		ctest --test-dir build-tsan --output-on-failure -R "entry_tests|app_tests"
+		ctest --test-dir build-tsan --output-on-failure -j$(JOBS)
 
 test: test-plain test-asan test-tsan
 

@@ -4,7 +4,8 @@
 // Holds the names the host gave it, the host callback, the configuration
 // entries, the security state (trust list, public key) and the event record.
 // During serving, names, configuration and flags are only read; the event
-// record is used under the event mutex, the security state under the key mutex.
+// record is used under the event mutex. The trust list and its fetch time are
+// not used yet: the credential check that reads them will hold the key mutex.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// clang-format off
 /*
  * NorloTessel: the one entry point the Korvane gateway calls.
  *
@@ -11,11 +12,11 @@
  * - The action word is compared ignoring case: "initialize", "terminate",
  *   "invoke", "free", "SetKey", "AuthCheck". Argument words are pointer-wide.
  *
- *   action      arg1                 arg2            arg3          arg4            arg5 arg6
- *   initialize  gwcbfunc             const char *cfg -             -               -            -
- *   invoke      const char *request  char **response const char *  const char *addr void *data
- * uint32_t *len free        char *response       -               -             -               - -
- *   SetKey      key (low 32 bits)    -               -             -               -            -
+ *   action      arg1                arg2             arg3          arg4              arg5        arg6
+ *   initialize  gwcbfunc            const char *cfg  -             -                 -           -
+ *   invoke      const char *request char **response  const char *  const char *addr  void *data  uint32_t *len
+ *   free        char *response      -                -             -                 -           -
+ *   SetKey      key (low 32 bits)   -                -             -                 -           -
  *   AuthCheck   five words forwarded to the authorisation hook
  *
  * - Ownership: the response stored through arg2 of "invoke" is a malloc'ed,
@@ -31,6 +32,7 @@
  * - The host callback may be called from any invoking thread, and "SendEvent"
  *   calls are serialised by the plug-in.
  */
+// clang-format on
 #ifndef NORLOTESSEL_DORVEX_H
 #define NORLOTESSEL_DORVEX_H
 
