@@ -1,0 +1,232 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <unordered_map>
+
+#include "halcyra/session.h"
+
+namespace halcyra {
+namespace {
+
+std::atomic<unsigned long> g_loads{0};
+
+// What identifies one version of a file without reading it.
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtim{}, ctim{};
+
+    explicit FileId(const struct stat &st)
+        : dev(st.st_dev), ino(st.st_ino), size(st.st_size), mtim(st.st_mtim), ctim(st.st_ctim) {}
+    FileId() = default;
+    bool operator==(const FileId &o) const {
+        return dev == o.dev && ino == o.ino && size == o.size && Same(mtim, o.mtim) &&
+               Same(ctim, o.ctim);
+    }
+    static bool Same(const timespec &a, const timespec &b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    }
+};
+
+// True while a change to the file could still leave its times as they are:
+// file times come from the coarse clock, so a write within the tick in which
+// the file was read may carry the same times. (A file dated in the future
+// stays in this state, which costs a read and a comparison per look.)
+bool MayChangeUnseen(const FileId &id) {
+    timespec now{}, tick{};
+    if (clock_gettime(CLOCK_REALTIME_COARSE, &now) != 0 ||
+        clock_getres(CLOCK_REALTIME_COARSE, &tick) != 0)
+        return true;
+    auto nanos = [](const timespec &t) {
+        return static_cast<long double>(t.tv_sec) * 1e9L + static_cast<long double>(t.tv_nsec);
+    };
+    const long double latest = std::max(nanos(id.mtim), nanos(id.ctim));
+    return latest + nanos(tick) >= nanos(now);
+}
+
+class Fd {
+  public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return m_fd; }
+
+  private:
+    int m_fd;
+};
+
+struct FileRead {
+    std::string bytes;
+    FileId id;  // taken after reading, so a write during the read shows as a change
+    std::string_view error;
+};
+
+FileRead ReadFile(const char *path) {
+    FileRead out;
+    // Non-blocking, so that a FIFO cannot hold the open; only regular files are read.
+    Fd fd(::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        out.error = kErrorUnreadable;
+        return out;
+    }
+    if (static_cast<std::uintmax_t>(st.st_size) > kMaxStateBytes) {
+        out.error = kErrorLimit;
+        return out;
+    }
+    out.bytes.resize(static_cast<std::size_t>(st.st_size) + 1);
+    std::size_t used = 0;
+    for (;;) {
+        if (used == out.bytes.size()) {
+            // The file grew while being read.
+            if (used > kMaxStateBytes) {
+                out.error = kErrorLimit;
+                return out;
+            }
+            out.bytes.resize(std::min(used * 2, kMaxStateBytes + 1));
+        }
+        const ssize_t n = ::read(fd.get(), out.bytes.data() + used, out.bytes.size() - used);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            out.error = kErrorUnreadable;
+            return out;
+        }
+        used += static_cast<std::size_t>(n);
+    }
+    out.bytes.resize(used);
+    if (::fstat(fd.get(), &st) != 0) {
+        out.error = kErrorUnreadable;
+        return out;
+    }
+    out.id = FileId(st);
+    return out;
+}
+
+LoadResult Parse(std::string_view document) {
+    g_loads.fetch_add(1, std::memory_order_relaxed);
+    return ParseState(document);
+}
+
+// The process-wide cache. Reached only through WithShared, which holds the
+// lock. Never destroyed: static destructors may run before the last server's.
+struct Shared {
+    bool sampleLoaded = false;
+    LoadResult sample;
+    // The last file read.
+    std::string path;
+    FileId id;
+    LoadResult file;
+    bool mayChangeUnseen = false;
+    std::string bytes;  // kept while mayChangeUnseen, to compare with
+    // What each connected server holds, by connection id.
+    std::unordered_map<unsigned long, std::shared_ptr<const State>> published;
+};
+
+std::mutex g_sharedMutex;
+
+Shared &SharedInstance() {
+    static Shared *const shared = std::make_unique<Shared>().release();  // deliberately kept
+    return *shared;
+}
+
+template <class F>
+auto WithShared(F &&use) {
+    std::lock_guard<std::mutex> lock(g_sharedMutex);
+    return use(SharedInstance());
+}
+
+LoadResult LoadFile(Shared &s, const char *path) {
+    struct stat st {};
+    if (::stat(path, &st) != 0) return {nullptr, kErrorUnreadable};
+    const bool samePath = s.path == path;
+    if (samePath && s.id == FileId(st) && !s.mayChangeUnseen) return s.file;
+    FileRead read = ReadFile(path);
+    if (!read.error.empty()) return {nullptr, read.error};
+    if (samePath && s.id == read.id && s.mayChangeUnseen && s.bytes == read.bytes) {
+        s.mayChangeUnseen = MayChangeUnseen(read.id);
+        if (!s.mayChangeUnseen) std::string().swap(s.bytes);
+        return s.file;
+    }
+    s.file = Parse(read.bytes);
+    s.path = path;
+    s.id = read.id;
+    s.mayChangeUnseen = MayChangeUnseen(read.id);
+    s.bytes = s.mayChangeUnseen ? std::move(read.bytes) : std::string();
+    return s.file;
+}
+
+}  // namespace
+
+unsigned long StateLoadCount() {
+    return g_loads.load(std::memory_order_relaxed);
+}
+
+LoadResult LoadCurrentState() {
+    const char *path = std::getenv("NORLO_SERVER_STATE");
+    return WithShared([&](Shared &s) {
+        if (path != nullptr && *path != '\0') return LoadFile(s, path);
+        if (!s.sampleLoaded) {
+            s.sample = Parse(SampleStateDocument());
+            // A failure here is not the document's (it is fixed): retry next time.
+            s.sampleLoaded = s.sample.state != nullptr;
+        }
+        return s.sample;
+    });
+}
+
+std::shared_ptr<const State> PublishedState(unsigned long conid) {
+    return WithShared([&](Shared &s) -> std::shared_ptr<const State> {
+        auto it = s.published.find(conid);
+        return it == s.published.end() ? nullptr : it->second;
+    });
+}
+
+const std::shared_ptr<const State> &EmptyState() {
+    static const auto *const empty =  // deliberately kept, like the cache
+        std::make_unique<std::shared_ptr<const State>>(std::make_shared<State>()).release();
+    return *empty;
+}
+
+Session::~Session() {
+    Publish(nullptr);
+}
+
+void Session::Publish(std::shared_ptr<const State> state) {
+    WithShared([&](Shared &s) {
+        if (state) {
+            s.published[m_conid] = std::move(state);
+        } else {
+            s.published.erase(m_conid);
+        }
+    });
+}
+
+std::shared_ptr<const State> Session::Connect(std::string_view &error) {
+    LoadResult loaded = LoadCurrentState();
+    m_connected = loaded.state != nullptr;
+    error = loaded.error;
+    Publish(loaded.state);
+    return loaded.state;
+}
+
+std::shared_ptr<const State> Session::Refresh() {
+    if (!m_connected) return nullptr;
+    LoadResult loaded = LoadCurrentState();
+    if (loaded.state) Publish(loaded.state);
+    return loaded.state;
+}
+
+}  // namespace halcyra
