@@ -1,0 +1,69 @@
+// Whole outputs of every example request, bare and in a SOAP envelope, with and
+// without raw mode: the response bytes, the trace lines and the events sent to
+// the host, under a fixed clock. tests/data/README.md says how to regenerate.
+#include <limits.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include "base/trace_log.h"
+#include "support/harness.h"
+
+namespace {
+
+const char *const kRaw = "<KorvaneConfig><Tessel><Raw>true</Raw></Tessel></KorvaneConfig>";
+
+// The machine's host name and system description are the only texts that vary.
+std::string JoinedEvents(const std::vector<std::string> &events) {
+    static const std::regex machine(R"re((name%3D"(Hostname|OS)"><%2Ftarget><atom%20value%3D"s%3A)[^"]*)re");
+    std::string text;
+    for (const std::string &event : events) text += std::regex_replace(event, machine, "$1@$2@") + "\n";
+    return text;
+}
+
+TEST(Golden, ExampleRequestsGiveTheirExactOutputs) {
+    std::vector<std::filesystem::path> requests;
+    for (const auto &entry : std::filesystem::directory_iterator(nt::SourcePath("examples/requests")))
+        if (entry.path().extension() == ".xml") requests.push_back(entry.path());
+    std::sort(requests.begin(), requests.end());
+    ASSERT_EQ(requests.size(), 18u);
+    for (const auto &path : requests) {
+        for (const bool raw : {false, true}) {
+            const std::string name = "golden/" + path.stem().string() + (raw ? ".raw" : "");
+            SCOPED_TRACE(name);
+            nt::Host host;
+            ASSERT_EQ(host.Initialize(raw ? kRaw : nullptr), 0);
+            if (raw) TslSetLevel(TSL_FILE);  // every level, without a file
+            host.TakeLog();
+            const nt::Reply reply = host.Invoke(nt::ReadFile(path), "192.0.2.1");
+            EXPECT_EQ(reply.result, 0);
+            EXPECT_EQ(reply.freed, 0);
+            EXPECT_TRUE(nt::MatchesGolden(name + ".response", reply.response));
+            EXPECT_TRUE(nt::MatchesGolden(name + ".trace", host.TakeLog()));
+            EXPECT_TRUE(nt::MatchesGolden(name + ".events", JoinedEvents(host.TakeEvents())));
+        }
+    }
+}
+
+TEST(Golden, LogFileOfFileMode) {
+    char cwd[PATH_MAX];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    char dir[] = "/tmp/nt-golden-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    ASSERT_EQ(chdir(dir), 0);
+    {
+        nt::Host host("NtFile");
+        host.Initialize("<KorvaneConfig><Tessel><DebugLevel>TSL_FILE</DebugLevel></Tessel></KorvaneConfig>");
+        host.Invoke(nt::ReadFile(nt::SourcePath("examples/requests/sample-age.xml")));
+        host.Call("no-such-action");
+    }
+    EXPECT_EQ(chdir(cwd), 0);
+    const std::string path = std::string(dir) + "/NtFile.log";
+    EXPECT_TRUE(nt::MatchesGolden("golden/file-mode.log", nt::Normalised(nt::ReadFile(path))));
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace

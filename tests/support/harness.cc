@@ -1,0 +1,261 @@
+#include "support/harness.h"
+
+#include <dirent.h>
+#include <limits.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/sax2/Attributes.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+#include <xercesc/sax2/SAX2XMLReader.hpp>
+#include <xercesc/sax2/XMLReaderFactory.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/TransService.hpp>
+
+#include "base/clock.h"
+#include "base/trace_log.h"
+
+namespace nt {
+
+std::string ReadFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string SourcePath(const std::string &relative) {
+    return std::string(NT_SOURCE_DIR) + "/" + relative;
+}
+
+::testing::AssertionResult MatchesGolden(const std::string &relative, const std::string &actual) {
+    const std::string path = SourcePath("tests/data/" + relative);
+    if (const char *update = std::getenv("NT_UPDATE_GOLDEN"); update && std::strcmp(update, "1") == 0) {
+        std::ofstream(path, std::ios::binary) << actual;
+        return ::testing::AssertionSuccess();
+    }
+    const std::string expected = ReadFile(path);
+    if (expected == actual) return ::testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
+    const std::size_t from = at < 80 ? 0 : at - 80;
+    return ::testing::AssertionFailure()
+           << relative << " differs at byte " << at << "\n  expected: ..."
+           << expected.substr(from, 160) << "\n  actual:   ..." << actual.substr(from, 160);
+}
+
+int OpenCount(const std::string &path) {
+    int count = 0;
+    DIR *dir = ::opendir("/proc/self/fd");
+    while (dirent *entry = dir != nullptr ? ::readdir(dir) : nullptr) {
+        char target[PATH_MAX] = {};
+        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+        if (::readlink(link.c_str(), target, sizeof target - 1) > 0 && path == target) ++count;
+    }
+    if (dir != nullptr) ::closedir(dir);
+    return count;
+}
+
+std::string UrlDecode(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned value = 0;
+        if (text[i] == '%' && i + 2 < text.size() &&
+            std::sscanf(std::string(text.substr(i + 1, 2)).c_str(), "%2x", &value) == 1) {
+            out.push_back(static_cast<char>(value));
+            i += 2;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+std::string Element::Attribute(std::string_view key) const {
+    for (const auto &[k, v] : attributes)
+        if (k == key) return v;
+    return {};
+}
+
+namespace {
+
+std::string Utf8(const XMLCh *text, XMLSize_t length) {
+    xercesc::TranscodeToStr utf8(text, length, "UTF-8");
+    return reinterpret_cast<const char *>(utf8.str());
+}
+std::string Utf8(const XMLCh *text) {
+    return Utf8(text, xercesc::XMLString::stringLen(text));
+}
+
+class Collector : public xercesc::DefaultHandler {
+  public:
+    void startElement(const XMLCh *, const XMLCh *, const XMLCh *qname,
+                      const xercesc::Attributes &attributes) override {
+        Element element{Utf8(qname), {}, {}};
+        for (XMLSize_t i = 0; i < attributes.getLength(); ++i)
+            element.attributes.emplace_back(Utf8(attributes.getQName(i)),
+                                            Utf8(attributes.getValue(i)));
+        open.push_back(elements.size());
+        elements.push_back(std::move(element));
+    }
+    void endElement(const XMLCh *, const XMLCh *, const XMLCh *) override { open.pop_back(); }
+    void characters(const XMLCh *chars, const XMLSize_t length) override {
+        if (!open.empty()) elements[open.back()].text += Utf8(chars, length);
+    }
+    void fatalError(const xercesc::SAXParseException &) override { failed = true; }
+
+    std::vector<Element> elements;
+    std::vector<std::size_t> open;
+    bool failed = false;
+};
+
+}  // namespace
+
+std::vector<Element> ReadXml(std::string_view xml) {
+    static std::once_flag once;
+    std::call_once(once, [] { xercesc::XMLPlatformUtils::Initialize(); });  // kept for the process
+    std::unique_ptr<xercesc::SAX2XMLReader> reader(xercesc::XMLReaderFactory::createXMLReader());
+    Collector collector;
+    reader->setContentHandler(&collector);
+    reader->setErrorHandler(&collector);
+    xercesc::MemBufInputSource source(reinterpret_cast<const XMLByte *>(xml.data()), xml.size(),
+                                      "test", false);
+    try {
+        reader->parse(source);
+    } catch (...) {
+        collector.failed = true;
+    }
+    return collector.failed ? std::vector<Element>{} : std::move(collector.elements);
+}
+
+Fields EventFields(const std::string &urlEncoded) {
+    Fields fields;
+    for (const Element &e : ReadXml(UrlDecode(urlEncoded))) {
+        if (e.name == "target") fields.emplace_back(e.Attribute("name"), "");
+        if (e.name == "atom" && !fields.empty()) fields.back().second = e.Attribute("value");
+    }
+    return fields;
+}
+
+// ---- Host ------------------------------------------------------------------------
+
+namespace {
+
+std::mutex g_mutex;  // guards everything below
+std::string g_log;
+std::vector<std::string> g_events;
+std::vector<std::string> g_calls;
+
+void Sink(void *, const char *line, std::size_t size) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_log.append(line, size);
+}
+
+std::time_t FixedClock() {
+    return kFixedTime;
+}
+
+int32_t Callback(const char *, const char *operation, ...) {
+    va_list args;
+    va_start(args, operation);
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (std::strcmp(operation, "SendEvent") == 0) {
+        g_events.emplace_back(va_arg(args, const char *));
+    } else if (std::strcmp(operation, "CallTessel") == 0) {
+        std::string call = va_arg(args, const char *);
+        call += std::string("|") + va_arg(args, const char *);
+        call += std::string("|") + va_arg(args, const char *);
+        if (char **response = va_arg(args, char **)) *response = nullptr;
+        g_calls.push_back(call);
+    }
+    va_end(args);
+    return 1;
+}
+
+void Replace(std::string &text, const std::string &from, const std::string &to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at))
+        text.replace(at, from.size(), to), at += to.size();
+}
+
+template <typename T>
+T Take(T &value) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return std::exchange(value, T{});
+}
+
+}  // namespace
+
+Host::Host(std::string name_, std::string dispatch_)
+    : name(std::move(name_)), dispatch(std::move(dispatch_)) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    TslSetClock(&FixedClock);
+    TslSetDebugSink(&Sink, nullptr);
+    Take(g_log), Take(g_events), Take(g_calls);
+}
+
+Host::~Host() {
+    Call("terminate");
+    TslSetDebugSink(nullptr, nullptr);
+    TslSetClock(nullptr);
+    TslSetLevel(TSL_TRACE);
+}
+
+int32_t Host::Call(const char *action, uintptr_t a1, uintptr_t a2, uintptr_t a3, uintptr_t a4,
+                   uintptr_t a5, uintptr_t a6) {
+    return Dorvex(version.c_str(), name.c_str(), dispatch.c_str(), nullptr, action, a1, a2, a3, a4,
+                  a5, a6);
+}
+
+int32_t Host::Initialize(const char *configuration) {
+    return Call("initialize", reinterpret_cast<uintptr_t>(&Callback),
+                reinterpret_cast<uintptr_t>(configuration));
+}
+
+Reply Host::Invoke(const std::string &request, const char *remote, bool passLength) {
+    Reply reply;
+    char *response = nullptr;
+    reply.length = static_cast<uint32_t>(request.size());
+    reply.result = Call("invoke", reinterpret_cast<uintptr_t>(request.c_str()),
+                        reinterpret_cast<uintptr_t>(&response), 0,
+                        reinterpret_cast<uintptr_t>(remote), 0,
+                        passLength ? reinterpret_cast<uintptr_t>(&reply.length) : 0);
+    if (response != nullptr) {
+        reply.answered = true;
+        reply.response.assign(response, passLength ? reply.length : std::strlen(response));
+        reply.freed = Call("free", reinterpret_cast<uintptr_t>(response));
+    }
+    return reply;
+}
+
+std::string Host::TakeLog() {
+    return Normalised(Take(g_log));
+}
+
+std::string Normalised(std::string log) {
+    char text[32];
+    std::snprintf(text, sizeof text, "[0x%08x]", static_cast<unsigned>(pthread_self() & 0xFFFFFFFFu));
+    Replace(log, text, "[tid]");
+    std::snprintf(text, sizeof text, "0x%x",
+                  static_cast<unsigned>(reinterpret_cast<uintptr_t>(&Callback)));
+    Replace(log, text, "0xCALLBACK");
+    return log;
+}
+
+std::vector<std::string> Host::TakeEvents() {
+    return Take(g_events);
+}
+
+std::vector<std::string> Host::TakeCalls() {
+    return Take(g_calls);
+}
+
+}  // namespace nt
