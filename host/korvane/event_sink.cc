@@ -1,7 +1,10 @@
 #include "event_sink.h"
 
 #include <cerrno>
+#include <charconv>
+#include <cstdint>
 #include <cstring>
+#include <nlohmann/json.hpp>
 
 #include "event_scan.h"
 #include "metrics.h"
@@ -11,44 +14,47 @@ namespace korvane {
 
 namespace {
 
-bool AllDigits(std::string_view text) {
-    if (text.empty() || text.size() > 20) return false;
-    for (char c : text)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
+using Json = nlohmann::ordered_json;
 
-// The value of an encoded field without its type prefix, and whether it is a number.
-std::pair<std::string_view, bool> DecodeValue(std::string_view encoded) {
+// A field's value without its type prefix: "l:" and "t:" values that are
+// whole numbers of 64 bits become JSON numbers, longer ones strings of their
+// digits; a value without a known prefix stays as it is.
+Json DecodeValue(std::string_view encoded) {
     if (encoded.size() >= 2 && encoded[1] == ':') {
         const std::string_view rest = encoded.substr(2);
-        if (encoded[0] == 's') return {rest, false};
-        if ((encoded[0] == 'l' || encoded[0] == 't') && AllDigits(rest)) return {rest, true};
+        const bool digits = !rest.empty() && rest.find_first_not_of("0123456789") == rest.npos;
+        if (encoded[0] == 's' || ((encoded[0] == 'l' || encoded[0] == 't') && digits)) {
+            std::uint64_t number = 0;
+            if (encoded[0] != 's' &&
+                std::from_chars(rest.data(), rest.data() + rest.size(), number).ec == std::errc())
+                return Json(number);
+            return Json(rest);
+        }
     }
-    return {encoded, false};
+    return Json(encoded);
 }
 
 std::string FieldValue(const RequestSummary &event, std::string_view name) {
     for (const auto &[field, value] : event.fields)
-        if (field == name) return std::string(DecodeValue(value).first);
+        if (field == name) {
+            const Json decoded = DecodeValue(value);
+            return decoded.is_string() ? decoded.get<std::string>() : decoded.dump();
+        }
     return "-";
+}
+
+// Compact, UTF-8 as it is; bytes that are not UTF-8 become U+FFFD, so that
+// every line is valid JSON.
+std::string Dump(const Json &json) {
+    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace
 
 std::string EventJson(const RequestSummary &event) {
-    std::string out = "{";
-    for (const auto &[field, encoded] : event.fields) {
-        if (out.size() > 1) out += ',';
-        out += '"' + JsonEscape(field) + "\":";
-        const auto [value, number] = DecodeValue(encoded);
-        if (number)
-            out += value;
-        else
-            out += '"' + JsonEscape(value) + '"';
-    }
-    out += '}';
-    return out;
+    Json object = Json::object();
+    for (const auto &[field, encoded] : event.fields) object[field] = DecodeValue(encoded);
+    return Dump(object);
 }
 
 std::string EventSummary(const RequestSummary &event) {
@@ -151,8 +157,7 @@ void EventSink::WriteEvent(const std::string &urlEncoded) {
         line = m_json ? EventJson(event) : EventSummary(event);
         if (m_metrics != nullptr) m_metrics->EventDelivered();
     } else {
-        line = m_json ? "{\"unreadable event\":\"" + JsonEscape(error) + "\"}"
-                      : "event unreadable: " + error;
+        line = m_json ? Dump(Json{{"unreadable event", error}}) : "event unreadable: " + error;
         if (m_metrics != nullptr) m_metrics->EventUnreadable();
     }
     line += '\n';

@@ -68,8 +68,11 @@ class EventSink {
     std::thread m_writer;
 };
 
-// One event as a JSON object: field name to value, "s:" values as strings,
-// "l:" and "t:" values as numbers. No line feed.
+// One event as a JSON object, fields in the order the event has them: field
+// name to value, "s:" values as strings, "l:" and "t:" values as numbers
+// (when they are whole numbers that fit 64 bits; strings otherwise). A name
+// that comes twice keeps its first place and its last value. Bytes that are
+// not UTF-8 become U+FFFD. No line feed.
 std::string EventJson(const RequestSummary &event);
 // One event as a readable line (no line feed).
 std::string EventSummary(const RequestSummary &event);

@@ -1,8 +1,6 @@
 #include "text_util.h"
 
 #include <cerrno>
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -42,35 +40,6 @@ void AppendEntity(std::string &out, char c) {
             out += c;
             break;
     }
-}
-
-// Length of the valid UTF-8 sequence starting at `i`, or 0 when it is not one.
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length;
-    uint32_t min;
-    if (lead < 0x80) return 1;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) return 0;
-    uint32_t code = lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(i + k) & 0x3F);
-    }
-    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
 }
 
 std::string DecodeEntities(std::string_view text) {
@@ -138,43 +107,6 @@ std::string UrlDecode(std::string_view text) {
         at += 2;
     }
     out.append(text.substr(from));
-    return out;
-}
-
-std::string JsonEscape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + 8);
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '"') {
-            out += "\\\"";
-        } else if (c == '\\') {
-            out += "\\\\";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c < 0x20 || c == 0x7F) {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-            out += buffer;
-        } else if (c >= 0x80) {
-            const std::size_t length = Utf8SequenceLength(text, i);
-            if (length == 0) {
-                out += "\xEF\xBF\xBD";
-                ++i;
-            } else {
-                out.append(text.substr(i, length));
-                i += length;
-            }
-            continue;
-        } else {
-            out += static_cast<char>(c);
-        }
-        ++i;
-    }
     return out;
 }
 

@@ -19,10 +19,6 @@ std::string RequestAttribute(std::string_view text);
 // as it is. "+" is not special.
 std::string UrlDecode(std::string_view text);
 
-// The body of a JSON string literal (without the quotes). Bytes that are not
-// valid UTF-8 are replaced by U+FFFD so that the output is always valid JSON.
-std::string JsonEscape(std::string_view text);
-
 // The table named by the first `db` element of a request text (its "name"
 // attribute, entities decoded), or "" when there is none. A cheap scan for
 // the metrics labels; the plug-in does the real parse.
