@@ -2,73 +2,7 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-
 namespace korvane {
-
-bool ParsedArgs::Parse(int argc, char **argv, int first, const std::vector<OptionSpec> &specs,
-                       std::string &error) {
-    bool optionsEnded = false;
-    for (int i = first; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (optionsEnded || arg == "-" || arg.rfind("-", 0) != 0) {
-            m_positional.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (arg == "-h" || arg == "--help") {
-            m_help = true;
-            continue;
-        }
-        if (arg.rfind("--", 0) != 0) {
-            error = "unknown option '" + arg + "'";
-            return false;
-        }
-        std::string name = arg.substr(2);
-        std::optional<std::string> inlineValue;
-        if (const auto equals = name.find('='); equals != std::string::npos) {
-            inlineValue = name.substr(equals + 1);
-            name.resize(equals);
-        }
-        const OptionSpec *spec = nullptr;
-        for (const OptionSpec &candidate : specs)
-            if (name == candidate.name) spec = &candidate;
-        if (spec == nullptr) {
-            error = "unknown option '--" + name + "'";
-            return false;
-        }
-        if (!spec->takesValue) {
-            if (inlineValue) {
-                error = "option '--" + name + "' takes no value";
-                return false;
-            }
-            m_values[name].push_back("");
-            continue;
-        }
-        if (!inlineValue) {
-            if (i + 1 >= argc) {
-                error = "option '--" + name + "' needs a value";
-                return false;
-            }
-            inlineValue = argv[++i];
-        }
-        m_values[name].push_back(*inlineValue);
-    }
-    return true;
-}
-
-std::string ParsedArgs::Value(const std::string &name, const std::string &fallback) const {
-    const auto found = m_values.find(name);
-    return found == m_values.end() || found->second.empty() ? fallback : found->second.back();
-}
-
-std::vector<std::string> ParsedArgs::Values(const std::string &name) const {
-    const auto found = m_values.find(name);
-    return found == m_values.end() ? std::vector<std::string>() : found->second;
-}
 
 std::optional<unsigned long> ParseNumber(const std::string &text, unsigned long min,
                                          unsigned long max) {

@@ -1,26 +1,33 @@
 #include "host_runtime.h"
 
-#include "cli.h"
+#include <CLI/CLI.hpp>
+
 #include "host_config.h"
 
 namespace korvane {
 
-const char *const kRuntimeOptionsHelp =
-    "  --plugin PATH        the plug-in library (default: libNorloTessel.so next to\n"
-    "                       this program, else in the installed library directory)\n"
-    "  --config FILE        configuration XML handed to \"initialize\"\n"
-    "  --events FILE        append the plug-in's events to FILE as JSON lines\n"
-    "  --trust-list FILE    issuer keys (one per line) that Varnix hands out\n"
-    "  --trace-file FILE    send the plug-in's trace (standard error) to FILE\n";
-
-RuntimeOptions RuntimeOptionsFrom(const ParsedArgs &args) {
-    RuntimeOptions options;
-    options.pluginPath = args.Value("plugin");
-    options.configPath = args.Value("config");
-    options.eventsPath = args.Value("events");
-    options.trustListPath = args.Value("trust-list");
-    options.traceFile = args.Value("trace-file");
-    return options;
+void AddRuntimeOptions(CLI::App &command, RuntimeOptions &options) {
+    const struct {
+        const char *name;
+        std::string *value;
+        const char *type;
+        const char *help;
+    } kOptions[] = {
+        {"--plugin", &options.pluginPath, "PATH",
+         "the plug-in library (default: libNorloTessel.so next to\n"
+         "this program, else in the installed library directory)"},
+        {"--config", &options.configPath, "FILE", "configuration XML handed to \"initialize\""},
+        {"--events", &options.eventsPath, "FILE",
+         "append the plug-in's events to FILE as JSON lines"},
+        {"--trust-list", &options.trustListPath, "FILE",
+         "issuer keys (one per line) that Varnix hands out"},
+        {"--trace-file", &options.traceFile, "FILE",
+         "send the plug-in's trace (standard error) to FILE"},
+    };
+    for (const auto &option : kOptions)
+        command.add_option(option.name, *option.value, option.help)
+            ->type_name(option.type)
+            ->group("Plug-in options");
 }
 
 bool HostRuntime::Start(const RuntimeOptions &options, Metrics *metrics, std::string &error) {

@@ -11,10 +11,13 @@
 #include "varnix.h"
 #include "xml_readers.h"
 
+namespace CLI {
+class App;
+}
+
 namespace korvane {
 
 class Metrics;
-class ParsedArgs;
 
 struct RuntimeOptions {
     std::string pluginPath;     // "" : DefaultPluginPath()
@@ -26,10 +29,10 @@ struct RuntimeOptions {
     std::FILE *summaryStream = stdout;
 };
 
-// The options every subcommand shares, as they appear on the command line.
-RuntimeOptions RuntimeOptionsFrom(const ParsedArgs &args);
-// Their help text lines.
-extern const char *const kRuntimeOptionsHelp;
+// Adds the options every subcommand shares (--plugin, --config, --events,
+// --trust-list, --trace-file) to `command`; parsing fills `options`, which
+// must outlive the command line.
+void AddRuntimeOptions(CLI::App &command, RuntimeOptions &options);
 
 class HostRuntime {
   public:

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 
 #include "cli.h"
 #include "commands.h"
@@ -13,19 +14,15 @@ namespace korvane {
 
 namespace {
 
-const char *const kInvokeHelp =
-    "usage: korvane-host invoke [options] FILE|-\n"
-    "\n"
+const char *const kInvokeDescription =
     "Runs one \"invoke\" with the request text in FILE (or standard input) and\n"
     "prints the response bytes exactly. Exit code 0 when the plug-in answered 0.\n"
-    "Event summaries go to standard error unless --events is given.\n"
-    "\n"
-    "options:\n"
-    "  --raw                raw mode: the response carries its HTTP header\n";
+    "Event summaries go to standard error unless --events is given.";
 
-const std::vector<OptionSpec> kInvokeOptions = {
-    {"raw", false},   {"plugin", true},     {"config", true},
-    {"events", true}, {"trust-list", true}, {"trace-file", true},
+struct InvokeSettings {
+    std::string file;
+    bool raw = false;
+    RuntimeOptions runtime;
 };
 
 bool WriteAll(const std::string &bytes) {
@@ -38,31 +35,16 @@ bool WriteAll(const std::string &bytes) {
     return true;
 }
 
-}  // namespace
-
-int RunInvoke(int argc, char **argv, int first) {
-    ParsedArgs args;
-    std::string error;
-    if (!args.Parse(argc, argv, first, kInvokeOptions, error)) {
-        PrintError(error + " (see korvane-host invoke --help)");
-        return kExitUsage;
-    }
-    if (args.Help()) {
-        std::printf("%s%s", kInvokeHelp, kRuntimeOptionsHelp);
-        return kExitOk;
-    }
-    if (args.Positional().size() != 1) {
-        PrintError("invoke needs exactly one request file (or - for standard input)");
-        return kExitUsage;
-    }
+int RunInvoke(const InvokeSettings &settings) {
     std::string request;
-    if (!ReadFileText(args.Positional().front(), request, error)) {
+    std::string error;
+    if (!ReadFileText(settings.file, request, error)) {
         PrintError(error);
         return kExitFailure;
     }
 
-    RuntimeOptions options = RuntimeOptionsFrom(args);
-    options.raw = args.Has("raw");
+    RuntimeOptions options = settings.runtime;
+    options.raw = settings.raw;
     // Standard output carries the response bytes only.
     options.summaryStream = stderr;
     HostRuntime runtime;
@@ -82,6 +64,20 @@ int RunInvoke(int argc, char **argv, int first) {
         return kExitFailure;
     }
     return kExitOk;
+}
+
+}  // namespace
+
+Command AddInvokeCommand(CLI::App &program) {
+    auto settings = std::make_shared<InvokeSettings>();
+    CLI::App *invoke = program.add_subcommand("invoke", "run one request file through the plug-in");
+    invoke->footer(kInvokeDescription);
+    invoke->add_option("FILE", settings->file, "the request text, or - for standard input")
+        ->type_name("")
+        ->required();
+    invoke->add_flag("--raw", settings->raw, "raw mode: the response carries its HTTP header");
+    AddRuntimeOptions(*invoke, settings->runtime);
+    return {invoke, [settings] { return RunInvoke(*settings); }};
 }
 
 }  // namespace korvane

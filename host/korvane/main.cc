@@ -1,47 +1,68 @@
 // korvane-host: the Korvane gateway host for the NorloTessel plug-in.
 #include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <exception>
+#include <iostream>
+#include <vector>
 
 #include "cli.h"
 #include "commands.h"
 
-namespace {
+namespace korvane {
 
-const char *const kUsage =
-    "usage: korvane-host COMMAND [options]\n"
-    "\n"
-    "commands:\n"
-    "  serve    serve the plug-in over HTTP(S)\n"
-    "  invoke   run one request file through the plug-in\n"
-    "  query    print a table of the plug-in\n"
-    "\n"
-    "\"korvane-host COMMAND --help\" describes a command's options.\n";
+CLI::Option *AddNumberOption(CLI::App &command, const std::string &name, unsigned long &value,
+                             unsigned long min, unsigned long max, const std::string &help) {
+    static const CLI::Validator kDecimal(
+        [](std::string &text) -> std::string {
+            if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+                return "Value " + text + " is not a decimal number";
+            text.erase(0, std::min(text.find_first_not_of('0'), text.size() - 1));
+            return "";
+        },
+        "");
+    CLI::Range range(min, max);
+    range.description("");
+    return command
+        .add_option(name, value,
+                    help + " (" + std::to_string(min) + " to " + std::to_string(max) + ")")
+        ->type_name("N")
+        ->check(kDecimal)
+        ->check(range);
+}
 
-}  // namespace
+}  // namespace korvane
 
 int main(int argc, char **argv) {
     // A reader that went away must not kill the host; writes report EPIPE.
     std::signal(SIGPIPE, SIG_IGN);
-    if (argc < 2) {
-        std::fputs(kUsage, stderr);
-        return korvane::kExitUsage;
-    }
-    const char *command = argv[1];
+
+    CLI::App program("The Korvane gateway host for the NorloTessel plug-in.", "korvane-host");
+    program.footer("\"korvane-host COMMAND --help\" describes a command's options.");
+    // Options given twice count with their last value; CLI11 would refuse them.
+    program.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    program.require_subcommand(0, 1);
+    const std::vector<korvane::Command> commands = {korvane::AddServeCommand(program),
+                                                    korvane::AddInvokeCommand(program),
+                                                    korvane::AddQueryCommand(program)};
+    CLI::App *help = program.add_subcommand("help", "the same as --help")->group("");
     try {
-        if (std::strcmp(command, "serve") == 0) return korvane::RunServe(argc, argv, 2);
-        if (std::strcmp(command, "invoke") == 0) return korvane::RunInvoke(argc, argv, 2);
-        if (std::strcmp(command, "query") == 0) return korvane::RunQuery(argc, argv, 2);
-        if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0 ||
-            std::strcmp(command, "help") == 0) {
-            std::fputs(kUsage, stdout);
-            return korvane::kExitOk;
-        }
+        program.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        // --help prints and answers 0; anything CLI11 refuses is a usage error.
+        return program.exit(e) == 0 ? korvane::kExitOk : korvane::kExitUsage;
+    }
+    try {
+        for (const korvane::Command &command : commands)
+            if (command.app->parsed()) return command.run();
     } catch (const std::exception &e) {
         korvane::PrintError(std::string("fatal: ") + e.what());
         return korvane::kExitFailure;
     }
-    korvane::PrintError(std::string("unknown command '") + command + "'\n" + kUsage);
+    const std::string usage =
+        program.get_formatter()->make_help(&program, "korvane-host", CLI::AppFormatMode::Normal);
+    if (help->parsed()) {
+        std::cout << usage;
+        return korvane::kExitOk;
+    }
+    std::cerr << usage;
     return korvane::kExitUsage;
 }

@@ -1,6 +1,11 @@
-// korvane-host query: one table of the plug-in as a text table, optionally
-// following drill-down links.
+// korvane-host query: one table of the plug-in as a text table, CSV or JSON,
+// optionally following drill-down links.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 
 #include "cli.h"
 #include "commands.h"
@@ -14,27 +19,29 @@ namespace korvane {
 
 namespace {
 
-const char *const kQueryHelp =
-    "usage: korvane-host query TABLE [options]\n"
-    "\n"
-    "Runs a select on TABLE in-process and prints the result as a text table.\n"
+const char *const kQueryFooter =
+    "Runs a select on TABLE in-process and prints the result.\n"
     "Example: korvane-host query \"Sample Age\" --where \"Name LIKE D*\" --columns Name\n"
     "\n"
-    "options:\n"
-    "  --where \"COLUMN OPERATOR VALUE\"  a predicate (repeatable); operators: EQUAL NEQ\n"
-    "                       LESS GREATER LEQ GREATEQ LIKE NOTLIKE WITHINSET NOTINSET\n"
-    "                       UNIQUE (or = != < > <= >=)\n"
-    "  --or                 join the predicates with OR (default AND)\n"
-    "  --columns A,B        output only these columns\n"
-    "  --follow ROW:COLUMN  follow the link of that cell (ROW counts from 1; COLUMN\n"
-    "                       is a name or a number); repeatable\n"
-    "  --xml                print the response document instead of a table\n"
-    "The plug-in's trace is discarded unless --trace-file names a file.\n";
+    "Formats: \"table\" is a text table; on a terminal, values too wide for it are\n"
+    "cut with \"\u2026\" (--wide prints them whole). \"csv\" is a header row of column\n"
+    "names, then one row per record (RFC 4180: CRLF line ends, quoted fields).\n"
+    "\"json\" is an array with one object per record, every value a string:\n"
+    "  [{\"Name\": \"Dalkah\", \"Name.link\": \"<tesselrequest ...\", \"Age\": \"2001\"}]\n"
+    "where \"COLUMN.link\" carries the drill-down request of a cell that has one.\n"
+    "With csv and json, an error answer goes to standard error.\n"
+    "The plug-in's trace is discarded unless --trace-file names a file.";
 
-const std::vector<OptionSpec> kQueryOptions = {
-    {"where", true},      {"or", false},        {"columns", true}, {"follow", true},
-    {"xml", false},       {"plugin", true},     {"config", true},  {"events", true},
-    {"trust-list", true}, {"trace-file", true},
+struct QuerySettings {
+    std::string table;
+    std::vector<std::string> where;
+    bool joinWithOr = false;
+    std::string columns;
+    std::vector<std::string> follow;
+    bool xml = false;
+    std::string format = "table";
+    bool wide = false;
+    RuntimeOptions runtime;
 };
 
 struct FollowStep {
@@ -93,28 +100,44 @@ std::string BodyOf(const std::string &response) {
     return end == std::string::npos ? std::string() : response.substr(end + 4);
 }
 
-}  // namespace
+// The columns a table on standard output may take: none (0) when it is not
+// a terminal or --wide is given; else the terminal's width, or $COLUMNS
+// when the terminal does not tell, or 80.
+std::size_t OutputColumns(bool wide) {
+    if (wide || ::isatty(STDOUT_FILENO) != 1) return 0;
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    const char *columns = std::getenv("COLUMNS");
+    if (const auto number = ParseNumber(columns == nullptr ? "" : columns, 1, 100000))
+        return *number;
+    return 80;
+}
 
-int RunQuery(int argc, char **argv, int first) {
-    ParsedArgs args;
-    std::string error;
-    if (!args.Parse(argc, argv, first, kQueryOptions, error)) {
-        PrintError(error + " (see korvane-host query --help)");
-        return kExitUsage;
+// The last table of the query in the chosen format.
+int PrintTable(const ResponseTable &table, const QuerySettings &settings, int32_t result) {
+    std::string text;
+    if (settings.format == "table") {
+        text = FormatTable(table, OutputColumns(settings.wide));
+    } else if (table.hasError) {
+        // Keep standard output parseable: nothing rather than a half format.
+        text = FormatTable(table, 0);
+        text.pop_back();
+        PrintError(text);
+        return kExitFailure;
+    } else {
+        text = settings.format == "csv" ? FormatCsv(table) : FormatJson(table);
     }
-    if (args.Help()) {
-        std::printf("%s%s", kQueryHelp, kRuntimeOptionsHelp);
-        return kExitOk;
-    }
-    if (args.Positional().size() != 1) {
-        PrintError("query needs exactly one TABLE (quote names with blanks)");
-        return kExitUsage;
-    }
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return table.hasError || result != 0 ? kExitFailure : kExitOk;
+}
+
+int RunQuery(const QuerySettings &settings) {
     QuerySpec spec;
-    spec.table = args.Positional().front();
-    spec.joinWithOr = args.Has("or");
-    spec.columns = SplitColumns(args.Value("columns"));
-    for (const std::string &text : args.Values("where")) {
+    spec.table = settings.table;
+    spec.joinWithOr = settings.joinWithOr;
+    spec.columns = SplitColumns(settings.columns);
+    std::string error;
+    for (const std::string &text : settings.where) {
         WhereClause clause;
         if (!ParseWhere(text, clause, error)) {
             PrintError(error);
@@ -123,7 +146,7 @@ int RunQuery(int argc, char **argv, int first) {
         spec.where.push_back(clause);
     }
     std::vector<FollowStep> follows;
-    for (const std::string &text : args.Values("follow")) {
+    for (const std::string &text : settings.follow) {
         FollowStep step;
         if (!ParseFollow(text, step, error)) {
             PrintError(error);
@@ -132,7 +155,7 @@ int RunQuery(int argc, char **argv, int first) {
         follows.push_back(step);
     }
 
-    RuntimeOptions options = RuntimeOptionsFrom(args);
+    RuntimeOptions options = settings.runtime;
     options.summaryStream = nullptr;  // events only when --events asks for them
     // The plug-in traces every request; a table on a terminal needs none of it.
     if (options.traceFile.empty()) options.traceFile = "/dev/null";
@@ -152,7 +175,7 @@ int RunQuery(int argc, char **argv, int first) {
         }
         const std::string body = BodyOf(outcome.response);
         const bool last = step == follows.size();
-        if (last && args.Has("xml")) {
+        if (last && settings.xml) {
             std::fwrite(body.data(), 1, body.size(), stdout);
             return outcome.result == 0 ? kExitOk : kExitFailure;
         }
@@ -162,16 +185,48 @@ int RunQuery(int argc, char **argv, int first) {
                        "); --xml shows it");
             return kExitFailure;
         }
-        if (last || table.hasError) {
-            const std::string text = FormatTable(table);
-            std::fwrite(text.data(), 1, text.size(), stdout);
-            return table.hasError || outcome.result != 0 ? kExitFailure : kExitOk;
-        }
+        if (last || table.hasError) return PrintTable(table, settings, outcome.result);
         if (!CellLink(table, follows[step], request, error)) {
             PrintError(error);
             return kExitFailure;
         }
     }
+}
+
+}  // namespace
+
+Command AddQueryCommand(CLI::App &program) {
+    auto settings = std::make_shared<QuerySettings>();
+    CLI::App *query = program.add_subcommand("query", "print a table of the plug-in");
+    query->footer(kQueryFooter);
+    query->add_option("TABLE", settings->table, "the table (quote names with blanks)")
+        ->type_name("")
+        ->required();
+    query
+        ->add_option("--where", settings->where,
+                     "a predicate (repeatable); operators: EQUAL NEQ\n"
+                     "LESS GREATER LEQ GREATEQ LIKE NOTLIKE WITHINSET NOTINSET\n"
+                     "UNIQUE (or = != < > <= >=)")
+        ->type_name("\"COLUMN OPERATOR VALUE\"")
+        ->allow_extra_args(false);
+    query->add_flag("--or", settings->joinWithOr, "join the predicates with OR (default AND)");
+    query->add_option("--columns", settings->columns, "output only these columns")
+        ->type_name("A,B");
+    query
+        ->add_option("--follow", settings->follow,
+                     "follow the link of that cell (ROW counts from 1; COLUMN\n"
+                     "is a name or a number); repeatable")
+        ->type_name("ROW:COLUMN")
+        ->allow_extra_args(false);
+    query->add_flag("--xml", settings->xml,
+                    "print the response document instead (whatever --format says)");
+    query->add_option("--format", settings->format, "how to print the table (see below)")
+        ->type_name("table|csv|json")
+        ->check(CLI::IsMember({"table", "csv", "json"}).description(""))
+        ->capture_default_str();
+    query->add_flag("--wide", settings->wide, "do not cut values to fit the terminal");
+    AddRuntimeOptions(*query, settings->runtime);
+    return {query, [settings] { return RunQuery(*settings); }};
 }
 
 }  // namespace korvane

@@ -1,6 +1,8 @@
 // korvane-host serve: the plug-in behind an HTTP(S) server.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string_view>
 #include <thread>
 
@@ -16,29 +18,20 @@ namespace korvane {
 
 namespace {
 
-const char *const kServeHelp =
-    "usage: korvane-host serve [options]\n"
-    "\n"
+const char *const kServeDescription =
     "Serves the plug-in over HTTP/1.1: POST a request text (bare or SOAP) to any\n"
-    "path; GET /health and GET /metrics (Prometheus text format).\n"
-    "\n"
-    "options:\n"
-    "  --listen HOST:PORT   address to listen on (default 127.0.0.1:8080; port 0\n"
-    "                       picks a free one); the first output line names it\n"
-    "  --threads N          invoke worker threads (default: number of cores)\n"
-    "  --io-threads N       network threads (default 1)\n"
-    "  --body-limit BYTES   largest request body accepted (default 16777216)\n"
-    "  --timeout SECONDS    limit for receiving one request or sending one\n"
-    "                       response, and for idle keep-alive (default 30)\n"
-    "  --max-connections N  connections served at once (default 10000)\n"
-    "  --tls-cert FILE      PEM certificate chain: serve HTTPS (TLS 1.2+)\n"
-    "  --tls-key FILE       PEM private key for --tls-cert\n";
+    "path; GET /health and GET /metrics (Prometheus text format).";
 
-const std::vector<OptionSpec> kServeOptions = {
-    {"listen", true},     {"threads", true},         {"io-threads", true}, {"body-limit", true},
-    {"timeout", true},    {"max-connections", true}, {"tls-cert", true},   {"tls-key", true},
-    {"plugin", true},     {"config", true},          {"events", true},     {"trust-list", true},
-    {"trace-file", true},
+struct ServeSettings {
+    std::string listen = "127.0.0.1:8080";
+    unsigned long threads = std::max(1u, std::thread::hardware_concurrency());
+    unsigned long ioThreads = 1;
+    unsigned long bodyLimit = HttpServerOptions().bodyLimit;
+    unsigned long timeout = 30;
+    unsigned long maxConnections = HttpServerOptions().maxConnections;
+    std::string tlsCert;
+    std::string tlsKey;
+    RuntimeOptions runtime;
 };
 
 class InvokeHandler : public PostHandler {
@@ -87,43 +80,16 @@ class InvokeHandler : public PostHandler {
     Metrics &m_metrics;
 };
 
-bool ServerOptionsFrom(const ParsedArgs &args, HttpServerOptions &options, std::string &error) {
-    if (!ParseListen(args.Value("listen", "127.0.0.1:8080"), options.host, options.port, error))
-        return false;
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    struct NumberOption {
-        const char *name;
-        unsigned long min, max, fallback;
-        unsigned long *out;
-    };
-    unsigned long threads = 0, ioThreads = 0, bodyLimit = 0, timeout = 0, maxConnections = 0;
-    const NumberOption numbers[] = {
-        {"threads", 1, 1024, cores, &threads},
-        {"io-threads", 1, 64, 1, &ioThreads},
-        {"body-limit", 1, 1ul << 32, options.bodyLimit, &bodyLimit},
-        {"timeout", 1, 86400, 30, &timeout},
-        {"max-connections", 1, 1000000, options.maxConnections, &maxConnections},
-    };
-    for (const NumberOption &number : numbers) {
-        if (!args.Has(number.name)) {
-            *number.out = number.fallback;
-            continue;
-        }
-        const auto value = ParseNumber(args.Value(number.name), number.min, number.max);
-        if (!value) {
-            error = "--" + std::string(number.name) + " needs a number from " +
-                    std::to_string(number.min) + " to " + std::to_string(number.max);
-            return false;
-        }
-        *number.out = *value;
-    }
-    options.workerThreads = static_cast<unsigned>(threads);
-    options.ioThreads = static_cast<unsigned>(ioThreads);
-    options.bodyLimit = bodyLimit;
-    options.timeout = std::chrono::seconds(timeout);
-    options.maxConnections = maxConnections;
-    options.tlsCert = args.Value("tls-cert");
-    options.tlsKey = args.Value("tls-key");
+bool ServerOptionsFrom(const ServeSettings &settings, HttpServerOptions &options,
+                       std::string &error) {
+    if (!ParseListen(settings.listen, options.host, options.port, error)) return false;
+    options.workerThreads = static_cast<unsigned>(settings.threads);
+    options.ioThreads = static_cast<unsigned>(settings.ioThreads);
+    options.bodyLimit = settings.bodyLimit;
+    options.timeout = std::chrono::seconds(settings.timeout);
+    options.maxConnections = settings.maxConnections;
+    options.tlsCert = settings.tlsCert;
+    options.tlsKey = settings.tlsKey;
     if (options.tlsCert.empty() != options.tlsKey.empty()) {
         error = "--tls-cert and --tls-key go together";
         return false;
@@ -131,25 +97,10 @@ bool ServerOptionsFrom(const ParsedArgs &args, HttpServerOptions &options, std::
     return true;
 }
 
-}  // namespace
-
-int RunServe(int argc, char **argv, int first) {
-    ParsedArgs args;
-    std::string error;
-    if (!args.Parse(argc, argv, first, kServeOptions, error)) {
-        PrintError(error + " (see korvane-host serve --help)");
-        return kExitUsage;
-    }
-    if (args.Help()) {
-        std::printf("%s%s", kServeHelp, kRuntimeOptionsHelp);
-        return kExitOk;
-    }
-    if (!args.Positional().empty()) {
-        PrintError("serve takes no arguments, got '" + args.Positional().front() + "'");
-        return kExitUsage;
-    }
+int RunServe(const ServeSettings &settings) {
     HttpServerOptions serverOptions;
-    if (!ServerOptionsFrom(args, serverOptions, error)) {
+    std::string error;
+    if (!ServerOptionsFrom(settings, serverOptions, error)) {
         PrintError(error);
         return kExitUsage;
     }
@@ -163,7 +114,7 @@ int RunServe(int argc, char **argv, int first) {
         PrintError(error);
         return kExitFailure;
     }
-    if (!runtime.Start(RuntimeOptionsFrom(args), &metrics, error)) {
+    if (!runtime.Start(settings.runtime, &metrics, error)) {
         PrintError(error);
         return kExitFailure;
     }
@@ -175,6 +126,44 @@ int RunServe(int argc, char **argv, int first) {
     std::printf("stopped\n");
     std::fflush(stdout);
     return kExitOk;
+}
+
+}  // namespace
+
+Command AddServeCommand(CLI::App &program) {
+    auto settings = std::make_shared<ServeSettings>();
+    CLI::App *serve = program.add_subcommand("serve", "serve the plug-in over HTTP(S)");
+    serve->footer(kServeDescription);
+    serve
+        ->add_option("--listen", settings->listen,
+                     "address to listen on (port 0 picks a free one);\n"
+                     "the first output line names it")
+        ->type_name("HOST:PORT")
+        ->capture_default_str();
+    AddNumberOption(*serve, "--threads", settings->threads, 1, 1024,
+                    "invoke worker threads, default: number of cores");
+    AddNumberOption(*serve, "--io-threads", settings->ioThreads, 1, 64, "network threads")
+        ->capture_default_str();
+    AddNumberOption(*serve, "--body-limit", settings->bodyLimit, 1, 1ul << 32,
+                    "largest request body accepted")
+        ->type_name("BYTES")
+        ->capture_default_str();
+    AddNumberOption(*serve, "--timeout", settings->timeout, 1, 86400,
+                    "limit for receiving one request or sending one\n"
+                    "response, and for idle keep-alive")
+        ->type_name("SECONDS")
+        ->capture_default_str();
+    AddNumberOption(*serve, "--max-connections", settings->maxConnections, 1, 1000000,
+                    "connections served at once")
+        ->capture_default_str();
+    serve
+        ->add_option("--tls-cert", settings->tlsCert,
+                     "PEM certificate chain: serve HTTPS (TLS 1.2+)")
+        ->type_name("FILE");
+    serve->add_option("--tls-key", settings->tlsKey, "PEM private key for --tls-cert")
+        ->type_name("FILE");
+    AddRuntimeOptions(*serve, settings->runtime);
+    return {serve, [settings] { return RunServe(*settings); }};
 }
 
 }  // namespace korvane
