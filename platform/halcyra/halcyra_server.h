@@ -6,7 +6,15 @@
 // built into the library. The server name and port given to Connect are not
 // used. A file that is missing, unreadable, not a regular file, not a valid
 // state document or beyond one of the limits below makes Connect fail.
-// DOCTYPE declarations (and with them any entity or external DTD) are refused.
+//
+// A valid state document is UTF-8 (whatever its declaration says) with the
+// root NorloServer holding at most one each of MessageLog (Message elements),
+// UserConfigurations (Configuration elements) and Organization (Organization
+// and User elements, nested), in no namespace, and nothing else. Numbers are
+// decimal: severity, backupPackageSize, lowDiskSpaceLimit, active and
+// protected 32-bit signed, backupSets 0 to kMaxBackupSets, storageSize 64-bit
+// unsigned. Unknown attributes and text between elements are ignored. A
+// DOCTYPE (and with it any entity or external DTD) is refused.
 //
 // Re-reading. Parsed documents are cached process-wide. Connect and every
 // Refresh look at the file again but parse it only when it changed: when its
@@ -285,8 +293,8 @@ class HBKUser : public HBKEntity {
     const halcyra::Node *Found() const;  // null: nobody
 
     std::u16string m_name;
-    std::shared_ptr<const halcyra::State> m_state;
-    std::uint32_t m_node = 0;  // 0: nobody (node 0 is the root organization)
+    std::shared_ptr<const halcyra::State> m_state;  // null: nobody
+    std::uint32_t m_node = 0;
 };
 
 class HBKServer : public HBKObject {

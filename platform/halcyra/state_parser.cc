@@ -77,6 +77,10 @@ class StateBuilder : public DefaultHandler {
         if (++m_elements > kMaxElements || m_open.size() >= kMaxDepth ||
             attrs.getLength() > kMaxAttributes)
             throw Rejected{kErrorLimit};
+        for (XMLSize_t i = 0; i < attrs.getLength(); ++i) {
+            if (XMLString::stringLen(attrs.getValue(i)) > kMaxTextLength)
+                throw Rejected{kErrorLimit};
+        }
         if (uri != nullptr && *uri != 0) throw Rejected{kErrorInvalid};
         const std::u16string_view name(localname);
         const Kind parent = m_open.empty() ? Kind::kLeaf : m_open.back().kind;
@@ -117,29 +121,30 @@ class StateBuilder : public DefaultHandler {
     void fatalError(const SAXParseException &) override { throw Rejected{kErrorInvalid}; }
 
   private:
+    // Attributes in no namespace, by local name.
     template <class F>
     static void ForEach(const Attributes &attrs, F &&use) {
         for (XMLSize_t i = 0; i < attrs.getLength(); ++i) {
-            const XMLCh *value = attrs.getValue(i);
-            const XMLSize_t length = XMLString::stringLen(value);
-            if (length > kMaxTextLength) throw Rejected{kErrorLimit};
-            use(std::u16string_view(attrs.getLocalName(i)), std::u16string_view(value, length));
+            const XMLCh *uri = attrs.getURI(i);
+            if (uri == nullptr || *uri == 0)
+                use(std::u16string_view(attrs.getLocalName(i)), attrs.getValue(i));
         }
     }
 
     void AddMessage(const Attributes &attrs) {
         Message &m = m_state.messages.emplace_back();
         ForEach(attrs, [&](std::u16string_view key, std::u16string_view value) {
-            if (key == u"severity")
+            if (key == u"severity") {
                 m.severity = Int32(value);
-            else if (key == u"date")
+            } else if (key == u"date") {
                 m.date = value;
-            else if (key == u"source")
+            } else if (key == u"source") {
                 m.source = value;
-            else if (key == u"description")
+            } else if (key == u"description") {
                 m.description = value;
-            else if (key == u"extension")
+            } else if (key == u"extension") {
                 m.extension = value;
+            }
         });
         m_open.push_back({Kind::kLeaf, 0});
     }
@@ -166,25 +171,25 @@ class StateBuilder : public DefaultHandler {
     }
 
     void ReadNode(Node &node, const Attributes &attrs) {
+        const bool user = node.type == orgUser;
         ForEach(attrs, [&](std::u16string_view key, std::u16string_view value) {
-            if (key == u"name")
+            if (key == u"name") {
                 node.name = value;
-            else if (key == u"active")
+            } else if (key == u"active") {
                 node.active = Int32(value);
-            else if (key == u"protected")
+            } else if (key == u"protected") {
                 node.isProtected = Int32(value);
-            else if (node.type != orgUser)
-                return;
-            else if (key == u"config")
+            } else if (user && key == u"config") {
                 node.config = value;
-            else if (key == u"lastLoginDate")
+            } else if (user && key == u"lastLoginDate") {
                 node.lastLoginDate = value;
-            else if (key == u"dataPath")
+            } else if (user && key == u"dataPath") {
                 node.dataPath = value;
-            else if (key == u"storageSize")
+            } else if (user && key == u"storageSize") {
                 node.storageSize = Digits(value);
-            else if (key == u"lastBackupDate")
+            } else if (user && key == u"lastBackupDate") {
                 node.lastBackupDate = value;
+            }
         });
     }
 

@@ -120,9 +120,10 @@ LoadResult Parse(std::string_view document) {
     return ParseState(document);
 }
 
-// The process-wide cache. Reached only through WithShared, which holds the
-// lock. Never destroyed: static destructors may run before the last server's.
-struct Shared {
+// Process-wide state, each part reached only through the function that holds
+// its lock. Never destroyed: static destructors may run before the last
+// server's destructor.
+struct Cache {
     bool sampleLoaded = false;
     LoadResult sample;
     // The last file read.
@@ -131,24 +132,38 @@ struct Shared {
     LoadResult file;
     bool mayChangeUnseen = false;
     std::string bytes;  // kept while mayChangeUnseen, to compare with
-    // What each connected server holds, by connection id.
-    std::unordered_map<unsigned long, std::shared_ptr<const State>> published;
 };
+// What each connected server holds, by connection id. Apart from the cache so
+// that user lookups do not wait for a parse.
+using Published = std::unordered_map<unsigned long, std::shared_ptr<const State>>;
 
-std::mutex g_sharedMutex;
+std::mutex g_cacheMutex;
+std::mutex g_publishedMutex;
 
-Shared &SharedInstance() {
-    static Shared *const shared = std::make_unique<Shared>().release();  // deliberately kept
-    return *shared;
+// Made on first use, so that servers built during static initialisation find them.
+Cache &TheCache() {
+    static Cache *const cache = std::make_unique<Cache>().release();  // deliberately kept
+    return *cache;
+}
+
+Published &ThePublished() {
+    static Published *const published = std::make_unique<Published>().release();  // kept too
+    return *published;
 }
 
 template <class F>
-auto WithShared(F &&use) {
-    std::lock_guard<std::mutex> lock(g_sharedMutex);
-    return use(SharedInstance());
+auto WithCache(F &&use) {
+    std::lock_guard<std::mutex> lock(g_cacheMutex);
+    return use(TheCache());
 }
 
-LoadResult LoadFile(Shared &s, const char *path) {
+template <class F>
+auto WithPublished(F &&use) {
+    std::lock_guard<std::mutex> lock(g_publishedMutex);
+    return use(ThePublished());
+}
+
+LoadResult LoadFile(Cache &s, const char *path) {
     struct stat st {};
     if (::stat(path, &st) != 0) return {nullptr, kErrorUnreadable};
     const bool samePath = s.path == path;
@@ -176,7 +191,7 @@ unsigned long StateLoadCount() {
 
 LoadResult LoadCurrentState() {
     const char *path = std::getenv("NORLO_SERVER_STATE");
-    return WithShared([&](Shared &s) {
+    return WithCache([&](Cache &s) {
         if (path != nullptr && *path != '\0') return LoadFile(s, path);
         if (!s.sampleLoaded) {
             s.sample = Parse(SampleStateDocument());
@@ -188,9 +203,9 @@ LoadResult LoadCurrentState() {
 }
 
 std::shared_ptr<const State> PublishedState(unsigned long conid) {
-    return WithShared([&](Shared &s) -> std::shared_ptr<const State> {
-        auto it = s.published.find(conid);
-        return it == s.published.end() ? nullptr : it->second;
+    return WithPublished([&](Published &published) -> std::shared_ptr<const State> {
+        auto it = published.find(conid);
+        return it == published.end() ? nullptr : it->second;
     });
 }
 
@@ -205,11 +220,18 @@ Session::~Session() {
 }
 
 void Session::Publish(std::shared_ptr<const State> state) {
-    WithShared([&](Shared &s) {
+    std::shared_ptr<const State> previous;  // may be the last reference: freed after the lock
+    WithPublished([&](Published &published) {
+        auto it = published.find(m_conid);
+        if (it == published.end()) {
+            if (state) published.emplace(m_conid, std::move(state));
+            return;
+        }
+        previous = std::move(it->second);
         if (state) {
-            s.published[m_conid] = std::move(state);
+            it->second = std::move(state);
         } else {
-            s.published.erase(m_conid);
+            published.erase(it);
         }
     });
 }
