@@ -1,159 +1,270 @@
-// The result table's operations: table information, error block, columns,
-// records and their warnings.
+// The result side: tables, filters, links, catalogue texts and whole responses
+// (scripts in tests/data/result), and the record filter against a literal
+// reference of its rule on random tables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
-#include "result_helpers.h"
-#include "support/test_host.h"
+#include "request/tsl_util.h"
+#include "support/table_helpers.h"
 
 namespace {
 
-using restest::LogLines;
-
-std::vector<std::string> Texts(const tslRecord &record) {
-    std::vector<std::string> texts;
-    for (const tslValue &value : record.values) texts.emplace_back(value.text.view());
-    return texts;
+TEST(ResultScripts, TranscriptsMatchTheirGoldenFiles) {
+    tabletest::RunScripts("result");
 }
 
-std::vector<std::string> Links(const tslRecord &record) {
-    std::vector<std::string> links;
-    for (const tslValue &value : record.values) links.emplace_back(value.link.view());
-    return links;
+// ---- the filter's rule, taken literally ----------------------------------------
+
+using Record = std::vector<std::string>;
+
+// Leading blanks, a sign, decimal digits: the number modulo 2^64.
+uint64_t Number(std::string_view text) {
+    std::size_t i = text.find_first_not_of(" \t\n\v\f\r");
+    if (i == std::string_view::npos) return 0;
+    const bool minus = text[i] == '-';
+    if (text[i] == '-' || text[i] == '+') ++i;
+    uint64_t n = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) n = n * 10 + (text[i] - '0');
+    return minus ? 0 - n : n;
 }
 
-TEST(ResultTable, InfoChartAndErrorBlock) {
-    tslData data("V02.0", "NorloTessel", "Dorvex", "");
-    EXPECT_FALSE(data.SetTableInfo(nullptr, "d"));
-    EXPECT_FALSE(data.SetTableInfo("n", nullptr));
-    EXPECT_TRUE(data.m_tableName.empty());
-    EXPECT_TRUE(data.SetTableInfo("Name", "Date\n"));
-    EXPECT_EQ(data.m_tableName, std::string_view("Name"));
-    EXPECT_EQ(data.m_tableDate, std::string_view("Date\n"));
-
-    EXPECT_EQ(data.m_y, std::vector<int32_t>{0});
-    data.m_y.push_back(7);
-    EXPECT_TRUE(data.SetChartInfo(1, -2, 3, 4));
-    EXPECT_EQ(data.m_x, 1);
-    EXPECT_EQ(data.m_y, std::vector<int32_t>{-2});
-    EXPECT_EQ(data.m_xTrend, 3);
-    EXPECT_EQ(data.m_yTrend, std::vector<int32_t>{4});
-
-    EXPECT_TRUE(data.SetError(0, nullptr, nullptr));
-    EXPECT_TRUE(data.SetError(404, "NorloTessel: Unknown Method", "Some Method"));
-    EXPECT_EQ(data.GetErrorCode(), 404);
-    EXPECT_EQ(data.m_errorDescription, std::string_view("NorloTessel: Unknown Method"));
-    ASSERT_EQ(data.m_troubleshooting.size(), 1u);
-    EXPECT_TRUE(data.SetError(404, "again", "Other"));
-    ASSERT_EQ(data.m_troubleshooting.size(), 2u);
-    EXPECT_EQ(data.m_troubleshooting[1], std::string_view("Other"));
-    EXPECT_TRUE(data.SetError(0, nullptr, nullptr));
-    EXPECT_EQ(data.GetErrorCode(), 0);
-    EXPECT_TRUE(data.m_errorDescription.empty());
-    EXPECT_TRUE(data.m_troubleshooting.empty());
+template <typename T>
+int Order(T a, T b) {
+    return a < b ? -1 : b < a ? 1 : 0;
 }
 
-TEST(ResultTable, ColumnsAndTheirWarnings) {
-    tslData data("V02.0", "NorloTessel", "Dorvex", "");
-    std::vector<bool> results;
-    const std::vector<std::string> log = LogLines([&] {
-        results.push_back(data.AddColumn("Unknown", TYPE_UNKNOWN));
-        results.push_back(data.AddColumn("Last", TYPE_LAST));
-        results.push_back(data.AddColumn("Negative", -1));
-        results.push_back(data.AddColumn(nullptr, TYPE_STRING));
-        results.push_back(data.AddColumn("Boolean", TYPE_BOOLEAN));
-        results.push_back(data.AddColumn("Bitmask", TYPE_BITMASK));
-        results.push_back(data.AddColumn("Bitmask", TYPE_STRING));  // duplicates allowed
-    });
-    EXPECT_EQ(results, (std::vector<bool>{false, false, false, false, true, true, true}));
-    EXPECT_EQ(log, std::vector<std::string>(4, "tslData::AddColumn: bad name/type"));
-    ASSERT_EQ(data.m_columns.size(), 3u);
-    EXPECT_EQ(data.m_columns[0].name, std::string_view("Boolean"));
-    EXPECT_EQ(data.m_columns[1].type, TYPE_BITMASK);
-    EXPECT_TRUE(data.m_columns[2].output);
-    EXPECT_TRUE(data.m_columns[2].tooltip.empty());
-
-    // The warning is written at level 2.
-    testhost::StderrCapture capture;
-    capture.Start();
-    data.AddColumn("x", 0);
-    const std::string raw = capture.Stop();
-    EXPECT_EQ(raw.substr(0, 7), "WARN:  ");
+// value against atom by column type; none for the types without a comparison.
+std::optional<int> Compare(int32_t type, std::string_view v, std::string_view a) {
+    const uint64_t x = Number(v), y = Number(a);
+    if (type == TYPE_UINT16) return Order<uint16_t>(x, y);
+    if (type == TYPE_SINT16) return Order<int16_t>(x, y);
+    if (type == TYPE_UINT32 || type == TYPE_TIMESTAMP) return Order<uint32_t>(x, y);
+    if (type == TYPE_SINT32) return Order<int32_t>(x, y);
+    if (type == TYPE_CHAR16 || type == TYPE_SINT8 || type == TYPE_ENUM || type == TYPE_BITMASK)
+        return std::nullopt;
+    for (std::size_t i = 0; i < v.size() && i < a.size(); ++i)
+        if (v[i] != a[i]) return Order<unsigned char>(v[i], a[i]);
+    return Order(v.size(), a.size());
 }
 
-TEST(ResultTable, RecordsFromValueLists) {
-    tslData data("V02.0", "NorloTessel", "Dorvex", "");
-    data.SetFiltering(true);
-    data.AddColumn("A", TYPE_STRING);
-    data.AddColumn("B", TYPE_STRING);
-    data.AddColumn("C", TYPE_STRING);
-    data.AddColumn("D", TYPE_STRING);
-    std::vector<bool> results;
-    const std::vector<std::string> log = LogLines([&] {
-        results.push_back(data.AddRecord(nullptr, "ignored", nullptr));
-        results.push_back(data.AddLinkRecord(nullptr, "link", "x", nullptr, nullptr));
-        results.push_back(data.AddRecord("a", "b", nullptr));
-        results.push_back(data.AddLinkRecord("a", "la", "b", nullptr, "c", "lc", nullptr));
-        results.push_back(data.AddLinkRecord("only", nullptr, nullptr));
-    });
-    EXPECT_EQ(results, (std::vector<bool>{false, false, true, true, true}));
-    EXPECT_EQ(log, (std::vector<std::string>{"tslData::AddRecord: bad input val",
-                                             "tslData::AddLinkRecord: bad input val"}));
-    ASSERT_EQ(data.m_records.size(), 3u);
-    EXPECT_EQ(Texts(*data.m_records[0]), (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(Links(*data.m_records[0]), (std::vector<std::string>{"", ""}));
-    EXPECT_EQ(Texts(*data.m_records[1]), (std::vector<std::string>{"a", "b", "c"}));
-    EXPECT_EQ(Links(*data.m_records[1]), (std::vector<std::string>{"la", "", "lc"}));
-    EXPECT_EQ(Texts(*data.m_records[2]), (std::vector<std::string>{"only"}));
-
-    // A record the filter refuses is dropped without a message.
-    data.m_predicates.emplace_back(LOGIC_NOLOGIC, 0, tslString("A"), OPER_EQUAL, tslString("a"), 0);
-    std::vector<std::string> quiet = LogLines([&] { EXPECT_FALSE(data.AddRecord("b", nullptr)); });
-    EXPECT_TRUE(quiet.empty());
-    EXPECT_EQ(data.m_records.size(), 3u);
+bool Like(std::string_view atom, std::string_view v) {
+    if (atom.empty()) return false;
+    std::string_view p = atom;
+    const bool suffix = p.front() == '*';
+    if (suffix) p.remove_prefix(1);
+    const bool prefix = p.empty() || p.back() == '*';
+    if (!p.empty() && prefix) p.remove_suffix(1);
+    if (p.size() > v.size()) return false;
+    if (prefix && suffix) return v.find(p) != std::string_view::npos;
+    return prefix ? v.starts_with(p) : suffix ? v.ends_with(p) : v == p;
 }
 
-TEST(ResultTable, RecordsBuiltValueByValue) {
-    tslData data("V02.0", "NorloTessel", "Dorvex", "");
-    data.SetFiltering(true);
-    data.AddColumn("Name", TYPE_STRING);
-    data.AddColumn("Age", TYPE_UINT32);
-    std::unique_ptr<tslRecord> record = data.NewRecord();
-    ASSERT_TRUE(record);
-    EXPECT_EQ(Texts(*record), (std::vector<std::string>{"", ""}));
-    EXPECT_TRUE(data.SetRecordValue(*record, "Age", "2001", nullptr));
-    EXPECT_TRUE(data.SetRecordValue(*record, "Name", "Dalkah", "link"));
-    EXPECT_FALSE(data.SetRecordValue(*record, "name", "x", nullptr));  // case matters
-    EXPECT_FALSE(data.SetRecordValue(*record, nullptr, "x", nullptr));
-    EXPECT_EQ(Texts(*record), (std::vector<std::string>{"Dalkah", "2001"}));
-    EXPECT_EQ(Links(*record), (std::vector<std::string>{"link", ""}));
-    EXPECT_TRUE(data.SetRecordValue(*record, "Name", nullptr, nullptr));
-    EXPECT_EQ(Texts(*record), (std::vector<std::string>{"", "2001"}));
-    EXPECT_EQ(Links(*record), (std::vector<std::string>{"", ""}));
+bool InSet(std::string_view atom, std::string_view v) {
+    for (std::size_t start = 0; start <= atom.size();) {
+        const std::size_t comma = std::min(atom.find(',', start), atom.size());
+        const std::string_view item = atom.substr(start, comma - start);
+        start = comma + 1;
+        const std::size_t dash = item.find('-');
+        const auto n = [](std::string_view t) { return static_cast<int32_t>(Number(t)); };
+        if (item.empty()) continue;
+        if (dash == std::string_view::npos
+                ? item == v
+                : n(item.substr(0, dash)) <= n(v) && n(v) <= n(item.substr(dash + 1)))
+            return true;
+    }
+    return false;
+}
 
-    // A record made before further columns were added reaches them too.
-    data.AddColumn("Late", TYPE_STRING);
-    EXPECT_TRUE(data.SetRecordValue(*record, "Late", "z", nullptr));
-    EXPECT_EQ(Texts(*record), (std::vector<std::string>{"", "2001", "z"}));
-    EXPECT_TRUE(data.AppendRecord(std::move(record)));
-    EXPECT_FALSE(data.AppendRecord(nullptr));
-    ASSERT_EQ(data.m_records.size(), 1u);
+struct Model {
+    std::vector<std::pair<std::string, int32_t>> columns;
+    std::vector<Predicate> predicates;
+    std::vector<Record> accepted;
 
-    // Without columns nothing can be set.
-    tslData empty("V02.0", "NorloTessel", "Dorvex", "");
-    std::unique_ptr<tslRecord> none = empty.NewRecord();
-    EXPECT_TRUE(none->values.empty());
-    EXPECT_FALSE(empty.SetRecordValue(*none, "Name", "x", nullptr));
+    bool Test(const Predicate &p, const Record &r) const {
+        std::size_t at = 0;
+        while (at < columns.size() && columns[at].first != p.target.str()) ++at;
+        if (at == columns.size()) return true;
+        const std::string &v = r[at];
+        const std::string_view atom = p.atom.view();
+        if (p.oper == OPER_LIKE || p.oper == OPER_NOTLIKE)
+            return Like(atom, v) == (p.oper == OPER_LIKE);
+        if (p.oper == OPER_WITHINSET || p.oper == OPER_NOTINSET)
+            return InSet(atom, v) == (p.oper == OPER_WITHINSET);
+        if (p.oper == OPER_UNIQUE)
+            return std::none_of(accepted.begin(), accepted.end(),
+                                [&](const Record &earlier) { return earlier[at] == v; });
+        const std::optional<int> order = Compare(columns[at].second, v, atom);
+        const int k = order.value_or(0);
+        const bool holds[] = {k == 0, k != 0, k<0, k> 0, k <= 0, k >= 0};
+        return !order || p.oper < OPER_EQUAL || p.oper > OPER_GREATEQ || holds[p.oper - OPER_EQUAL];
+    }
 
-    // A failing record is destroyed.
-    data.m_predicates.emplace_back(LOGIC_NOLOGIC, 0, tslString("Age"), OPER_GREATER,
-                                   tslString("10"), 0);
-    std::unique_ptr<tslRecord> young = data.NewRecord();
-    data.SetRecordValue(*young, "Age", "9", nullptr);
-    EXPECT_FALSE(data.AppendRecord(std::move(young)));
-    EXPECT_EQ(data.m_records.size(), 1u);
+    // The group starting at predicate s with depth d.
+    bool Group(std::size_t s, int64_t d, const Record &r) const {
+        bool result = true, first = true;
+        int64_t balance = 0;
+        for (std::size_t i = s; i < predicates.size(); ++i, d = 0, first = false) {
+            const Predicate &p = predicates[i];
+            balance += p.lparen - d;
+            // A predicate inside a group evaluated already (balance above 0) adds nothing.
+            const std::optional<bool> value = d < p.lparen   ? Group(i, d + 1, r)
+                                              : balance <= 0 ? std::optional<bool>(Test(p, r))
+                                                             : std::nullopt;
+            if (value && (first || p.logic == LOGIC_NOLOGIC)) result = *value;
+            if (value && !first && p.logic == LOGIC_AND) result = result && *value;
+            if (value && !first && p.logic == LOGIC_OR) result = result || *value;
+            balance -= p.rparen;
+            if (balance < 0) return result;
+        }
+        return result;
+    }
+};
+
+std::vector<std::string> Split(std::string_view list) {
+    std::vector<std::string> items;
+    for (std::size_t start = 0, end = 0; end != std::string_view::npos; start = end + 1)
+        items.emplace_back(list.substr(start, (end = list.find('|', start)) - start));
+    return items;
+}
+
+// Values, atoms and predicates for random tables: numbers near the limits of
+// every width, texts that stars and commas make special, and few distinct
+// values now and then, so that UNIQUE and EQUAL often hold.
+class RandomTable {
+  public:
+    std::string Value(bool narrow) {
+        static const std::vector<std::string> pool = Split(
+            "0|1||10|9|-1|Delta|a|-5|35|2001|035| 42abc|+7|- 1|65535|65536|70000|4464|32768|-32768|"
+            "40000|2147483648|4294967295|4294967296|18446744073709551617|abc|ABC|D|delta|Bath|Pine|"
+            "e|a*b|a,b| b|b|1.5|\xC3\xA9|z");
+        if (narrow || Roll(2)) return pool[Roll(narrow ? 6 : pool.size())];
+        std::string text = Roll(5) == 0 ? " " : Roll(4) == 0 ? "-" : "";
+        for (int i = 1 + Roll(24); i > 0; --i) text += static_cast<char>('0' + Roll(10));
+        return text;
+    }
+    std::string Atom(int32_t oper) {
+        static const std::vector<std::string> like = Split("D*|*h|*e*|*|**||a*b|*a|D**|1*|*5"),
+                                              sets = Split(
+                                                  "1-10,35,2001|-5|5-|a,b|a, b|,,a,,|0-5|"
+                                                  "65535,70000|-10--5||,,,|9,10-20");
+        const bool set = oper == OPER_WITHINSET || oper == OPER_NOTINSET;
+        // One call at a time, so that every compiler draws the same tables.
+        std::string atom = Value(Roll(2));
+        if ((oper == OPER_LIKE || oper == OPER_NOTLIKE) && Roll(2)) return like[Roll(like.size())];
+        if (oper == OPER_LIKE || oper == OPER_NOTLIKE) atom = (Roll(2) ? "*" : "") + atom;
+        if (oper == OPER_LIKE || oper == OPER_NOTLIKE) return atom + (Roll(2) ? "*" : "");
+        if (set && Roll(2)) return sets[Roll(sets.size())];
+        if (set && Roll(2)) atom += "-" + Value(false);
+        return set ? atom + "," + Value(true) : atom;
+    }
+    Predicate MakePredicate() {
+        const auto count = [&] {
+            const int r = static_cast<int>(Roll(10)), k = static_cast<int>(Roll(2));
+            return r < 5 ? 0 : r < 8 ? 1 : r < 9 ? 2 + k : -1 - k;
+        };
+        const auto logic = static_cast<int32_t>(Roll(3)), lparen = count();
+        const std::string target(1, "ABCDX"[Roll(5)]);
+        const auto oper = static_cast<int32_t>(Roll(13));
+        const std::string atom = Atom(oper);
+        return Predicate(logic, lparen, target.c_str(), oper, atom.c_str(), count());
+    }
+    unsigned Roll(std::size_t n) { return static_cast<unsigned>(m_random() % n); }
+
+  private:
+    std::mt19937 m_random{20240611};
+};
+
+// Offers `record` in one of the three ways a method can; true when accepted.
+bool Offer(tslData &data, const Model &model, Record &record, unsigned way) {
+    const auto c = [&](std::size_t i) { return i < record.size() ? record[i].c_str() : nullptr; };
+    if (way == 0) return data.AddRecord(c(0), c(1), c(2), c(3), nullptr);
+    if (way == 1) return data.AddLinkRecord(c(0), "l", c(1), nullptr, c(2), "", c(3), "l", nullptr);
+    auto made = data.NewRecord();
+    for (std::size_t i = 0; i < record.size(); ++i) {
+        bool first = true;  // SetRecordValue reaches the first column of a name only
+        for (std::size_t j = 0; j < i; ++j)
+            first &= model.columns[j].first != model.columns[i].first;
+        if (!first) {
+            record[i].clear();
+        } else {
+            EXPECT_TRUE(data.SetRecordValue(*made, model.columns[i].first.c_str(), c(i), nullptr));
+        }
+    }
+    return data.AppendRecord(std::move(made));
+}
+
+TEST(Filter, AgreesWithTheLiteralRuleOnRandomTables) {
+    RandomTable random;
+    for (int round = 0; round < 3000; ++round) {
+        tslData data("V02.0", "NorloTessel", "Dorvex", "");
+        Model model;
+        const bool narrow = random.Roll(3) == 0;
+        data.SetFiltering(true);
+        for (unsigned i = 0, n = 1 + random.Roll(4); i < n; ++i) {
+            const std::string name(1, "ABCD"[random.Roll(4)]);
+            model.columns.emplace_back(name, 1 + random.Roll(17));
+            ASSERT_TRUE(
+                data.AddColumn(model.columns.back().first.c_str(), model.columns.back().second));
+        }
+        for (unsigned i = 0, n = 1 + random.Roll(6); i < n; ++i)
+            model.predicates.push_back(random.MakePredicate());
+        data.m_predicates = model.predicates;
+        for (int r = 0; r < 10; ++r) {
+            if (random.Roll(10) == 0) {  // a method may change the where-clause between records
+                if (random.Roll(2)) {
+                    model.predicates.push_back(random.MakePredicate());
+                    data.m_predicates.push_back(model.predicates.back());
+                } else {
+                    const unsigned k = random.Roll(model.predicates.size());
+                    model.predicates[k].atom = data.m_predicates[k].atom =
+                        random.Atom(model.predicates[k].oper);
+                }
+            }
+            const bool filtering = random.Roll(8) != 0;
+            data.SetFiltering(filtering);
+            Record record;
+            for (std::size_t i = 0; i < model.columns.size(); ++i)
+                record.push_back(random.Value(narrow));
+            const bool accepted = Offer(data, model, record, random.Roll(3));
+            const bool expected = !filtering || model.Group(0, 0, record);
+            ASSERT_EQ(accepted, expected) << "round " << round << " record " << r << "\n"
+                                          << tabletest::Dump(data);
+            if (expected) model.accepted.push_back(record);
+        }
+    }
+}
+
+TEST(Filter, HugeParenthesisCountsCostNoMore) {
+    // Predicate i holds when the value holds the mark |i|.
+    const auto accepts = [](std::vector<std::array<int32_t, 3>> shapes, const std::string &value) {
+        tslData data("V02.0", "NorloTessel", "Dorvex", "");
+        data.SetFiltering(true);
+        data.AddColumn("A", TYPE_STRING);
+        for (std::size_t i = 0; i < shapes.size(); ++i)
+            data.m_predicates.emplace_back(shapes[i][0], shapes[i][1], "A", OPER_LIKE,
+                                           "*|" + std::to_string(i) + "|*", shapes[i][2]);
+        return data.AddRecord(value.c_str(), nullptr);
+    };
+    EXPECT_TRUE(accepts({{LOGIC_NOLOGIC, INT32_MAX, 0}, {LOGIC_AND, 0, 0}}, "|0|1|"));
+    EXPECT_FALSE(accepts({{LOGIC_NOLOGIC, INT32_MAX, 0}, {LOGIC_AND, 0, 0}}, "|1|"));
+    EXPECT_TRUE(accepts({{LOGIC_NOLOGIC, 0, INT32_MAX}, {LOGIC_OR, INT32_MAX, INT32_MAX}}, "|0|"));
+    EXPECT_FALSE(accepts({{LOGIC_NOLOGIC, 0, INT32_MAX}, {LOGIC_OR, INT32_MAX, INT32_MAX}}, "|1|"));
+    std::vector<std::array<int32_t, 3>> chain(60, {LOGIC_OR, 1, 0}), nest(500, {LOGIC_AND, 0, 1});
+    chain.back()[2] = 60;
+    nest.front() = {LOGIC_NOLOGIC, 500, 0};
+    EXPECT_TRUE(accepts(chain, "|59|"));
+    EXPECT_FALSE(accepts(chain, "|"));
+    std::string all;
+    for (int i = 0; i < 500; ++i) all += "|" + std::to_string(i) + "|";
+    EXPECT_TRUE(accepts(nest, all));
+    EXPECT_FALSE(accepts(nest, all.replace(all.find("|250|"), 5, "|")));
 }
 
 }  // namespace
