@@ -25,7 +25,7 @@ CLI::Option *AddNumberOption(CLI::App &command, const std::string &name, unsigne
         .add_option(name, value,
                     help + " (" + std::to_string(min) + " to " + std::to_string(max) + ")")
         ->type_name("N")
-        ->check(kDecimal)
+        ->transform(kDecimal)  // runs first, and may rewrite the text
         ->check(range);
 }
 
