@@ -1,23 +1,35 @@
 // Helpers for the end-to-end tests of korvane-host: run programs (the host,
-// curl, xmllint, openssl) as child processes, keep a `serve` process running on
-// a free loopback port, and talk to it over a plain socket when a test needs
-// byte-level control.
+// curl, xmllint, python3, openssl, script) as child processes, keep a `serve`
+// process on a free loopback port, and talk to it over a plain socket.
 #pragma once
 
 #include <sys/types.h>
+#include <time.h>
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace hosttest {
 
-// Paths of the tree under test.
-std::string HostPath();
-std::string PluginPath();
-std::string SourceDir();
+using std::chrono::seconds;
 
-// A fresh directory under /tmp, removed with everything in it on destruction.
+inline std::string Example(const std::string &name) {
+    return std::string(NT_SOURCE_DIR) + "/examples/requests/" + name;
+}
+inline std::string FakePlugin() {
+    return std::string(NT_BINARY_DIR) + "/testing/libkorvane_fake_tessel.so";
+}
+std::string ReadFile(const std::string &path);
+// tests/data/host/NAME: an expected whole output.
+std::string Golden(const std::string &name);
+// `text` with every NAME of `values` replaced by its value.
+std::string Fill(std::string text, const std::vector<std::pair<std::string, std::string>> &values);
+// The text with the contents of every DATE element replaced by "DATE".
+std::string WithoutDate(const std::string &text);
+
+// A fresh directory under /tmp, removed with everything in it.
 class TempDir {
   public:
     TempDir();
@@ -32,21 +44,17 @@ class TempDir {
     std::string m_path;
 };
 
-std::string ReadFile(const std::string &path);
-
 struct CommandResult {
-    int exitCode = -1;  // -1: killed or not started
+    int exitCode = -1;  // -1: killed after the timeout, died of a signal or not started
     std::string out;
     std::string err;
 };
-
-// Runs argv[0] (looked up in PATH) with `input` on its standard input and
-// waits at most `timeout` for it to end (it is killed after that).
+// Runs argv[0] (looked up in PATH) with `input` on its standard input.
 CommandResult RunCommand(const std::vector<std::string> &argv, const std::string &input = "",
-                         std::chrono::seconds timeout = std::chrono::seconds(60));
-
-// True when xmllint reads `document` as well-formed XML.
-bool WellFormed(const std::string &document);
+                         seconds timeout = seconds(60));
+// korvane-host with `args`.
+CommandResult Host(std::vector<std::string> args, const std::string &input = "");
+bool WellFormed(const std::string &document);  // as xmllint reads it
 
 struct HttpResult {
     int curlExit = -1;
@@ -54,13 +62,11 @@ struct HttpResult {
     std::string headers;  // as received, status line included
     std::string body;
 };
-
-// One curl transfer. `extra` goes before the URL (for example
-// {"--data-binary", "@file"}).
+// One curl transfer; `extra` goes before the URL.
 HttpResult Curl(const std::string &url, const std::vector<std::string> &extra = {});
+HttpResult PostFile(const std::string &url, const std::string &file);
 
-// korvane-host serve on 127.0.0.1:0 with `args` added; standard error goes to
-// a file in `dir`.
+// korvane-host serve on 127.0.0.1:0 with `args` added; killed on destruction.
 class ServeProcess {
   public:
     ServeProcess() = default;
@@ -69,30 +75,27 @@ class ServeProcess {
     ServeProcess &operator=(const ServeProcess &) = delete;
 
     // Starts the server and reads its first output line ("listening on
-    // 127.0.0.1:PORT"); false when it did not come.
+    // 127.0.0.1:PORT"); false when it did not come. Standard error goes to
+    // a file in `dir`.
     bool Start(const TempDir &dir, const std::vector<std::string> &args);
     int Port() const { return m_port; }
-    std::string Url(const std::string &path = "/", const char *scheme = "http") const;
     pid_t Pid() const { return m_pid; }
+    std::string Url(const std::string &path = "/", const char *scheme = "http") const;
     const std::string &FirstLine() const { return m_firstLine; }
-
-    // Sends `signal` and waits at most `timeout` for the exit; returns the exit
-    // status (-1 when it did not exit in time or died of a signal).
-    int StopWith(int signal, std::chrono::milliseconds timeout);
-    // Standard output after the first line; complete once the process ended.
-    std::string RestOfOutput();
-    std::string ErrorOutput() const;
+    std::string ErrorOutput() const { return ReadFile(m_errPath); }
+    // Sends `signal` (none for 0) and waits at most `timeout` for the exit:
+    // the exit status, or -1. `rest` receives the output after the first line.
+    int StopWith(int signal, seconds timeout, std::string *rest = nullptr);
 
   private:
     pid_t m_pid = -1;
     int m_stdout = -1;
     int m_port = 0;
     std::string m_firstLine;
-    std::string m_rest;
     std::string m_errPath;
 };
 
-// A TCP client on a plain socket.
+// A TCP client on a plain loopback socket.
 class RawClient {
   public:
     RawClient() = default;
@@ -100,36 +103,26 @@ class RawClient {
     RawClient(const RawClient &) = delete;
     RawClient &operator=(const RawClient &) = delete;
 
-    bool Connect(int port);
+    bool Connect(int port);  // false when refused
     bool Send(const std::string &bytes);
-    // Reads until the bytes read end with `marker`, the peer closes, or
-    // `timeout` passes.
-    std::string ReadUntil(const std::string &marker, std::chrono::milliseconds timeout);
-    // Reads until the peer closes or `timeout` passes; `closed` tells which.
-    std::string ReadUntilClose(std::chrono::milliseconds timeout, bool *closed = nullptr);
-    void Close();
+    // Reads until the bytes end with `marker` (never, when it is empty), the
+    // peer closes, or `timeout` passes; `closed` tells whether it closed.
+    std::string Read(seconds timeout, const std::string &marker = "", bool *closed = nullptr);
 
   private:
     int m_fd = -1;
 };
 
-// True when a TCP connection to the port is refused.
-bool ConnectionRefused(int port);
-
-// The response document with the contents of its DATE element replaced by
-// "DATE", so that two responses can be compared byte for byte.
-std::string WithoutDate(std::string text);
-
 // Polls `condition` every 10 ms for at most `timeout`.
 template <class Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds timeout) {
+bool WaitFor(Condition condition, seconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (condition()) return true;
+    while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
-        struct timespec pause = {0, 10 * 1000 * 1000};
+        const timespec pause = {0, 10 * 1000 * 1000};
         nanosleep(&pause, nullptr);
     }
+    return true;
 }
 
 }  // namespace hosttest

@@ -1,0 +1,185 @@
+// korvane-host query, run as a person would: into a pipe, on a terminal of a
+// given width, and in the machine formats read back by Python.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "host_test_support.h"
+
+namespace hosttest {
+namespace {
+
+// The output with the date in the title line (whole or cut) replaced by "DATE".
+std::string WithoutTitleDate(const std::string &text) {
+    static const std::regex kTitleDate(R"(^([^\n]*) \((Sun|Mon|Tue|Wed|Thu|Fri|Sat)[^\n]*\n)");
+    return std::regex_replace(text, kTitleDate, "$1 (DATE)\n",
+                              std::regex_constants::format_first_only);
+}
+
+TEST(Query, PrintsTablesFollowsLinksAndReportsErrors) {
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char *golden;  // expected standard output; none: empty
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"Sample Age"}, 0, "sample-age.txt", ""},
+        {{"Sample Age Detail"}, 0, "sample-age-detail.txt", ""},
+        {{"Sample Age", "--where", "Name LIKE D*", "--where", "Age > 100", "--or", "--columns",
+          "Age"},
+         0,
+         "filtered.txt",
+         ""},
+        // Every XML special character in a value reaches the plug-in unharmed.
+        {{"Sample Age", "--where", "Name equal <XML>&<safe's>\"test\""}, 0, "special.txt", ""},
+        {{"Sample Age", "--follow", "2:Name"}, 0, "delmor.txt", ""},
+        // The grouped link: (Name LIKE D*) AND (Age GREATER 10 AND Age LESS 100).
+        {{"Sample Age", "--follow", "17:1"}, 0, "delmor.txt", ""},
+        {{"Sample Age", "--follow", "18:name"}, 0, "sample-age-detail.txt", ""},
+        {{"No Such Table"}, 1, "unknown-table.txt", ""},
+        {{"No Such Table", "--format", "csv"},
+         1,
+         nullptr,
+         "korvane-host: error 404: NorloTessel: Unknown Method\n  No Such Table\n"},
+        {{"Sample Age", "--follow", "4:Name"},
+         1,
+         nullptr,
+         "korvane-host: --follow: the cell 4:Name has no link\n"},
+        {{"Sample Age", "--follow", "99:Name"},
+         1,
+         nullptr,
+         "korvane-host: --follow: row 99 is out of range (the table has 18)\n"},
+        {{"Sample Age", "--where", "Name D*"},
+         2,
+         nullptr,
+         "korvane-host: bad --where 'Name D*' (expected \"COLUMN OPERATOR VALUE\", for example "
+         "\"Name LIKE D*\")\n"},
+        {{"Sample Age", "--follow", "x"},
+         2,
+         nullptr,
+         "korvane-host: bad --follow 'x' (expected ROW:COLUMN, for example 1:Name)\n"},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "query");
+        SCOPED_TRACE(args[1] + " " + (args.size() > 2 ? args[2] + " " + args[3] : ""));
+        const CommandResult run = Host(args);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_EQ(WithoutTitleDate(run.out), c.golden != nullptr ? Golden(c.golden) : "");
+        EXPECT_EQ(run.err, c.err);  // the plug-in's trace is not shown
+    }
+
+    // --xml shows the document itself.
+    const CommandResult xml =
+        Host({"query", "Sample Age Detail", "--where", "Age LESS 10", "--xml"});
+    EXPECT_EQ(xml.exitCode, 0);
+    EXPECT_TRUE(WellFormed(xml.out));
+    EXPECT_NE(xml.out.find("<RECS>\n    <REC>\n      <VAL>Volvo</VAL>\n      <VAL>Volvo</VAL>\n"
+                           "      <VAL>S80</VAL>\n      <VAL>3</VAL>\n    </REC>\n  </RECS>\n"),
+              std::string::npos)
+        << xml.out;
+
+    // Backslashes, which the plug-in's reader would otherwise turn into
+    // control characters, arrive as given: the execution record shows them.
+    TempDir dir;
+    const std::string events = dir.Path() + "/events.json";
+    EXPECT_EQ(
+        Host({"query", "Sample Age", "--where", "Name EQUAL C:\\new\\table", "--events", events})
+            .exitCode,
+        0);
+    EXPECT_NE(ReadFile(events).find("\"Filters\":\"'Name' EQUAL 'C:\\\\new\\\\table'\""),
+              std::string::npos)
+        << ReadFile(events);
+}
+
+// The width in code points of the widest line.
+std::size_t WidestLine(const std::string &text) {
+    std::size_t widest = 0, width = 0;
+    for (char c : text) {
+        if (c == '\n') width = 0;
+        if (c != '\n' && (static_cast<unsigned char>(c) & 0xC0) != 0x80) ++width;
+        widest = std::max(widest, width);
+    }
+    return widest;
+}
+
+TEST(Query, OnATerminalNoLineIsWiderThanTheTerminal) {
+    struct Case {
+        std::string setup;  // shell commands before the host runs, on its terminal
+        std::size_t columns;
+        std::vector<std::string> args;
+        const char *golden;
+    };
+    const Case cases[] = {
+        {"stty cols 80", 80, {"Define"}, "define-80.txt"},
+        {"stty cols 40", 40, {"Sample Age"}, "sample-age-40.txt"},
+        // A terminal that does not tell its width: $COLUMNS, then 80.
+        {"stty cols 0; export COLUMNS=30", 30, {"Sample Age Detail"}, "sample-age-detail-30.txt"},
+        {"stty cols 0; unset COLUMNS", 80, {"Define"}, "define-80.txt"},
+        // Cuts fall between characters, never inside one.
+        {"stty cols 11", 11, {"Ünïcödé-Täbellé"}, "unicode-11.txt"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.setup);
+        std::string command = c.setup + "; exec '" + NT_HOST_PATH + "' query";
+        for (const std::string &arg : c.args) command += " '" + arg + "'";
+        const CommandResult run = RunCommand({"script", "-qec", command, "/dev/null"});
+        const std::string out = std::regex_replace(run.out, std::regex("\r\n"), "\n");
+        EXPECT_EQ(WithoutTitleDate(out), Golden(c.golden));
+        EXPECT_LE(WidestLine(out), c.columns);
+    }
+    // --wide, like a pipe, prints every value whole.
+    const CommandResult wide = RunCommand(
+        {"script", "-qec",
+         std::string("stty cols 80; exec ") + NT_HOST_PATH + " query Define --wide", "/dev/null"});
+    const std::string whole = WithoutTitleDate(Host({"query", "Define"}).out);
+    EXPECT_GT(WidestLine(whole), 700u);
+    EXPECT_EQ(WithoutTitleDate(std::regex_replace(wide.out, std::regex("\r\n"), "\n")), whole);
+}
+
+// Reads the --xml document as the oracle and checks that the CSV and the JSON
+// of the same table hold exactly its cells (and links). Prints the number of
+// records and links and the characters that needed quoting.
+const char *const kCheckFormats = R"(
+import csv, io, json, sys, xml.etree.ElementTree as ET
+root = ET.parse(sys.argv[1]).getroot()
+cols = [c.get('NAME') for c in root.iter('COL')]
+recs = [[(v.text or '', v.get('LINK')) for v in r.iter('VAL')] for r in root.iter('REC')]
+recs = [r + [('', None)] * (len(cols) - len(r)) for r in recs]  # short records: empty values
+text = open(sys.argv[2], encoding='utf-8', newline='').read()
+rows = list(csv.reader(io.StringIO(text, newline=''), strict=True))
+assert rows == [cols] + [[v for v, _ in r] for r in recs], rows
+again = io.StringIO(newline='')
+csv.writer(again, lineterminator='\r\n').writerows(rows)
+assert again.getvalue() == text, 'not minimal RFC 4180'
+want = [{k: x for c, (v, l) in zip(cols, r) for k, x in [(c, v)] + ([(c + '.link', l)] if l else [])}
+        for r in recs]
+objects = json.load(open(sys.argv[3], encoding='utf-8'))
+assert objects == want and all(list(o) == list(w) for o, w in zip(objects, want)), objects
+special = sorted({c for r in rows for v in r for c in v if c in ',"\n'})
+print(len(recs), sum(1 for r in recs for _, l in r if l), json.dumps(''.join(special)))
+)";
+
+TEST(Query, CsvAndJsonHoldTheCellsOfTheResponse) {
+    TempDir dir;
+    const std::pair<const char *, const char *> cases[] = {
+        {"Sample Age", "18 14 \"\\\",\"\n"},
+        {"Define", "4 0 \"\\n\\\"\"\n"},
+    };
+    for (const auto &[table, summary] : cases) {
+        SCOPED_TRACE(table);
+        const CommandResult xml = Host({"query", table, "--xml"});
+        const CommandResult csv = Host({"query", table, "--format", "csv"});
+        const CommandResult json = Host({"query", table, "--format=json"});
+        ASSERT_EQ(xml.exitCode + csv.exitCode + json.exitCode, 0) << csv.err << json.err;
+        const CommandResult check =
+            RunCommand({"python3", "-c", kCheckFormats, dir.Write("t.xml", xml.out),
+                        dir.Write("t.csv", csv.out), dir.Write("t.json", json.out)});
+        EXPECT_EQ(check.exitCode, 0) << check.err;
+        EXPECT_EQ(check.out, summary);
+    }
+}
+
+}  // namespace
+}  // namespace hosttest
