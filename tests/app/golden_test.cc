@@ -18,15 +18,18 @@ const char *const kRaw = "<KorvaneConfig><Tessel><Raw>true</Raw></Tessel></Korva
 
 // The machine's host name and system description are the only texts that vary.
 std::string JoinedEvents(const std::vector<std::string> &events) {
-    static const std::regex machine(R"re((name%3D"(Hostname|OS)"><%2Ftarget><atom%20value%3D"s%3A)[^"]*)re");
+    static const std::regex machine(
+        R"re((name%3D"(Hostname|OS)"><%2Ftarget><atom%20value%3D"s%3A)[^"]*)re");
     std::string text;
-    for (const std::string &event : events) text += std::regex_replace(event, machine, "$1@$2@") + "\n";
+    for (const std::string &event : events)
+        text += std::regex_replace(event, machine, "$1@$2@") + "\n";
     return text;
 }
 
 TEST(Golden, ExampleRequestsGiveTheirExactOutputs) {
     std::vector<std::filesystem::path> requests;
-    for (const auto &entry : std::filesystem::directory_iterator(nt::SourcePath("examples/requests")))
+    for (const auto &entry :
+         std::filesystem::directory_iterator(nt::SourcePath("examples/requests")))
         if (entry.path().extension() == ".xml") requests.push_back(entry.path());
     std::sort(requests.begin(), requests.end());
     ASSERT_EQ(requests.size(), 18u);
@@ -56,7 +59,8 @@ TEST(Golden, LogFileOfFileMode) {
     ASSERT_EQ(chdir(dir), 0);
     {
         nt::Host host("NtFile");
-        host.Initialize("<KorvaneConfig><Tessel><DebugLevel>TSL_FILE</DebugLevel></Tessel></KorvaneConfig>");
+        host.Initialize(
+            "<KorvaneConfig><Tessel><DebugLevel>TSL_FILE</DebugLevel></Tessel></KorvaneConfig>");
         host.Invoke(nt::ReadFile(nt::SourcePath("examples/requests/sample-age.xml")));
         host.Call("no-such-action");
     }

@@ -38,7 +38,8 @@ std::string SourcePath(const std::string &relative) {
 
 ::testing::AssertionResult MatchesGolden(const std::string &relative, const std::string &actual) {
     const std::string path = SourcePath("tests/data/" + relative);
-    if (const char *update = std::getenv("NT_UPDATE_GOLDEN"); update && std::strcmp(update, "1") == 0) {
+    if (const char *update = std::getenv("NT_UPDATE_GOLDEN");
+        update && std::strcmp(update, "1") == 0) {
         std::ofstream(path, std::ios::binary) << actual;
         return ::testing::AssertionSuccess();
     }
@@ -224,10 +225,10 @@ Reply Host::Invoke(const std::string &request, const char *remote, bool passLeng
     Reply reply;
     char *response = nullptr;
     reply.length = static_cast<uint32_t>(request.size());
-    reply.result = Call("invoke", reinterpret_cast<uintptr_t>(request.c_str()),
-                        reinterpret_cast<uintptr_t>(&response), 0,
-                        reinterpret_cast<uintptr_t>(remote), 0,
-                        passLength ? reinterpret_cast<uintptr_t>(&reply.length) : 0);
+    reply.result =
+        Call("invoke", reinterpret_cast<uintptr_t>(request.c_str()),
+             reinterpret_cast<uintptr_t>(&response), 0, reinterpret_cast<uintptr_t>(remote), 0,
+             passLength ? reinterpret_cast<uintptr_t>(&reply.length) : 0);
     if (response != nullptr) {
         reply.answered = true;
         reply.response.assign(response, passLength ? reply.length : std::strlen(response));
@@ -242,7 +243,8 @@ std::string Host::TakeLog() {
 
 std::string Normalised(std::string log) {
     char text[32];
-    std::snprintf(text, sizeof text, "[0x%08x]", static_cast<unsigned>(pthread_self() & 0xFFFFFFFFu));
+    std::snprintf(text, sizeof text, "[0x%08x]",
+                  static_cast<unsigned>(pthread_self() & 0xFFFFFFFFu));
     Replace(log, text, "[tid]");
     std::snprintf(text, sizeof text, "0x%x",
                   static_cast<unsigned>(reinterpret_cast<uintptr_t>(&Callback)));
