@@ -42,7 +42,7 @@
 // Terminate at the same time as them.
 //
 // Texts are UTF-16, converted in full from the document. An absent attribute
-// reads as the empty text or 0.
+// reads as the empty text or 0. Nothing here throws but std::bad_alloc.
 #pragma once
 
 #include <cstddef>
