@@ -10,24 +10,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <regex>
+#include <sstream>
 
 namespace hosttest {
 
 namespace {
-
-sockaddr_in Loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
 
 // Forks and executes argv with the given descriptors as 0, 1 and 2. Only
 // async-signal-safe calls happen in the child.
@@ -46,16 +39,39 @@ pid_t Spawn(const std::vector<std::string> &argv, int in, int out, int err) {
     return pid;
 }
 
-// The exit status; -1 for a signal; -2 (after killing it) when the process
-// did not end in time.
+// The exit status, or -1 for a signal and (after killing it) for a process
+// that did not end in time.
 int WaitExit(pid_t pid, seconds timeout) {
     int status = 0;
     if (!WaitFor([&] { return waitpid(pid, &status, WNOHANG) != 0; }, timeout)) {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
-        return -2;
+        return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> Words(const std::string &line, const TempDir &scratch) {
+    std::vector<std::string> words;
+    bool quoted = false, inWord = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (!quoted && line[i] == ' ') {
+            inWord = false;
+            continue;
+        }
+        if (!inWord) words.emplace_back();
+        inWord = true;
+        if (line[i] == '"')
+            quoted = !quoted;
+        else
+            words.back() += line[i] == '\\' && quoted ? line[++i] : line[i];
+    }
+    for (std::string &word : words)
+        word = Fill(word, {{"@DATA@", std::string(NT_SOURCE_DIR) + "/tests/data/host"},
+                           {"@EXAMPLES@", Example("")},
+                           {"@FAKE@", FakePlugin()},
+                           {"@TMP@", scratch.Path()}});
+    return words;
 }
 
 }  // namespace
@@ -77,15 +93,23 @@ std::string Fill(std::string text, const std::vector<std::pair<std::string, std:
     return text;
 }
 
+std::string WithoutDates(const std::string &text) {
+    static const std::regex kTitle(R"(^([^\n]*) \((Sun|Mon|Tue|Wed|Thu|Fri|Sat)[^\n]*\n)");
+    static const std::regex kElement(R"(<DATE>[^<]*</DATE>)"), kHeader(R"(\nDate: [^\r\n]*)");
+    const std::string out =
+        std::regex_replace(text, kTitle, "$1 (DATE)\n", std::regex_constants::format_first_only);
+    return std::regex_replace(std::regex_replace(out, kElement, "<DATE>DATE</DATE>"), kHeader,
+                              "\nDate: DATE");
+}
+
 TempDir::TempDir() {
     char pattern[] = "/tmp/korvane-test-XXXXXX";
-    const char *made = mkdtemp(pattern);
-    m_path = made != nullptr ? made : "/tmp";
+    m_path = mkdtemp(pattern) != nullptr ? pattern : "/nonexistent";
 }
 
 TempDir::~TempDir() {
     std::error_code ignored;
-    if (m_path != "/tmp") std::filesystem::remove_all(m_path, ignored);
+    std::filesystem::remove_all(m_path, ignored);
 }
 
 std::string TempDir::Write(const std::string &name, const std::string &text) const {
@@ -104,11 +128,7 @@ CommandResult RunCommand(const std::vector<std::string> &argv, const std::string
                         open(err.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644)};
     const pid_t pid = Spawn(argv, fds[0], fds[1], fds[2]);
     for (int fd : fds) close(fd);
-    CommandResult result;
-    if (pid > 0) result.exitCode = std::max(WaitExit(pid, timeout), -1);
-    result.out = ReadFile(out);
-    result.err = ReadFile(err);
-    return result;
+    return {pid > 0 ? WaitExit(pid, timeout) : -1, ReadFile(out), ReadFile(err)};
 }
 
 CommandResult Host(std::vector<std::string> args, const std::string &input) {
@@ -116,24 +136,18 @@ CommandResult Host(std::vector<std::string> args, const std::string &input) {
     return RunCommand(args, input);
 }
 
-bool WellFormed(const std::string &document) {
-    return RunCommand({"xmllint", "--noout", "--nonet", "-"}, document).exitCode == 0;
-}
-
-std::string WithoutDate(const std::string &text) {
-    static const std::regex kDate(R"(<DATE>[^<]*</DATE>)");
-    return std::regex_replace(text, kDate, "<DATE>DATE</DATE>");
+std::string InvokeAnswer(const std::string &file) {
+    return WithoutDates(Host({"invoke", "--trace-file", "/dev/null", file}).out);
 }
 
 HttpResult Curl(const std::string &url, const std::vector<std::string> &extra) {
     TempDir dir;
     const std::string headers = dir.Path() + "/headers", body = dir.Path() + "/body";
-    std::vector<std::string> argv = {"curl",  "-sS", "--max-time", "30", "-D",
-                                     headers, "-o",  body,         "-w", "%{http_code}"};
+    std::vector<std::string> argv = {"curl", "-sS", "-D", headers,
+                                     "-o",   body,  "-w", "%{http_code}"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     argv.push_back(url);
-    const CommandResult run = RunCommand(argv);
-    return {run.exitCode, std::atoi(run.out.c_str()), ReadFile(headers), ReadFile(body)};
+    return {std::atoi(RunCommand(argv).out.c_str()), ReadFile(headers), ReadFile(body)};
 }
 
 HttpResult PostFile(const std::string &url, const std::string &file) {
@@ -154,24 +168,22 @@ bool ServeProcess::Start(const TempDir &dir, const std::vector<std::string> &arg
     const int err = open(m_errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
     m_pid = Spawn(argv, in, out[1], err);
-    close(in);
-    close(err);
-    close(out[1]);
+    for (int fd : {in, err, out[1]}) close(fd);
     m_stdout = out[0];
 
     const auto deadline = std::chrono::steady_clock::now() + seconds(20);
     char c = 0;
-    while (m_pid > 0 && c != '\n' && std::chrono::steady_clock::now() < deadline) {
-        pollfd fd = {m_stdout, POLLIN, 0};
-        if (poll(&fd, 1, 100) <= 0) continue;
-        if (read(m_stdout, &c, 1) != 1) break;
+    for (pollfd fd = {m_stdout, POLLIN, 0}; c != '\n' && poll(&fd, 1, 100) >= 0;) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        if ((fd.revents & POLLIN) == 0) continue;
+        if (read(m_stdout, &c, 1) != 1) return false;
         if (c != '\n') m_firstLine += c;
     }
     static const std::regex kListening(R"(listening on 127\.0\.0\.1:(\d+)( \(https\))?)");
     std::smatch match;
-    if (c != '\n' || !std::regex_match(m_firstLine, match, kListening)) return false;
+    if (!std::regex_match(m_firstLine, match, kListening)) return false;
     m_port = std::atoi(match[1].str().c_str());
-    return m_port > 0;
+    return true;
 }
 
 std::string ServeProcess::Url(const std::string &path, const char *scheme) const {
@@ -186,7 +198,7 @@ int ServeProcess::StopWith(int signal, seconds timeout, std::string *rest) {
     char buffer[4096];
     for (ssize_t n; rest != nullptr && (n = read(m_stdout, buffer, sizeof buffer)) > 0;)
         rest->append(buffer, static_cast<std::size_t>(n));
-    return std::max(status, -1);
+    return status;
 }
 
 RawClient::~RawClient() {
@@ -195,7 +207,10 @@ RawClient::~RawClient() {
 
 bool RawClient::Connect(int port) {
     m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = Loopback(port);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return connect(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
 }
 
@@ -216,13 +231,43 @@ std::string RawClient::Read(seconds timeout, const std::string &marker, bool *cl
         pollfd fd = {m_fd, POLLIN, 0};
         if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) break;
         const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
-        if (n > 0)
-            bytes.append(buffer, static_cast<std::size_t>(n));
-        else
-            sawEnd = true;  // orderly close or reset
+        sawEnd = n <= 0;  // orderly close or reset
+        if (n > 0) bytes.append(buffer, static_cast<std::size_t>(n));
     }
     if (closed != nullptr) *closed = sawEnd;
     return bytes;
+}
+
+std::string Transcript(const std::string &golden) {
+    TempDir scratch;
+    std::unique_ptr<ServeProcess> server;
+    std::istringstream lines(golden);
+    std::string transcript;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || std::string("$%>").find(line[0]) == std::string::npos ||
+            (line.size() > 1 && line[1] != ' '))
+            continue;
+        transcript += line + "\n";
+        const std::size_t input = line.find(" <<< ");
+        std::vector<std::string> words = Words(line.substr(1, input - 1), scratch);
+        CommandResult run;
+        if (line[0] == '%') {
+            server = std::make_unique<ServeProcess>();
+            if (!server->Start(scratch, words)) transcript += "not started\n";
+            continue;
+        } else if (line[0] == '$') {
+            run = Host(words, input == std::string::npos ? "" : line.substr(input + 5));
+        } else if (server != nullptr) {
+            words.back() = server->Url(words.back());
+            words.insert(words.begin(), {"curl", "-sSi"});
+            run = RunCommand(words);
+        }
+        run.out = std::regex_replace(run.out, std::regex("\r\n"), "\n");
+        transcript += "exit " + std::to_string(run.exitCode) + "\n";
+        if (!run.out.empty()) transcript += "stdout:\n" + WithoutDates(run.out);
+        if (!run.err.empty()) transcript += "stderr:\n" + run.err;
+    }
+    return transcript;
 }
 
 }  // namespace hosttest

@@ -1,6 +1,7 @@
 // Helpers for the end-to-end tests of korvane-host: run programs (the host,
-// curl, xmllint, python3, openssl, script) as child processes, keep a `serve`
-// process on a free loopback port, and talk to it over a plain socket.
+// curl, python3, openssl, script) as child processes, keep a `serve` process
+// on a free loopback port, talk to it over a plain socket, and replay golden
+// transcripts of command lines and HTTP exchanges.
 #pragma once
 
 #include <sys/types.h>
@@ -22,12 +23,13 @@ inline std::string FakePlugin() {
     return std::string(NT_BINARY_DIR) + "/testing/libkorvane_fake_tessel.so";
 }
 std::string ReadFile(const std::string &path);
-// tests/data/host/NAME: an expected whole output.
+// tests/data/host/NAME.
 std::string Golden(const std::string &name);
 // `text` with every NAME of `values` replaced by its value.
 std::string Fill(std::string text, const std::vector<std::pair<std::string, std::string>> &values);
-// The text with the contents of every DATE element replaced by "DATE".
-std::string WithoutDate(const std::string &text);
+// The text with the date in a table's title line (whole or cut) and the
+// contents of every DATE element replaced by "DATE".
+std::string WithoutDates(const std::string &text);
 
 // A fresh directory under /tmp, removed with everything in it.
 class TempDir {
@@ -52,12 +54,11 @@ struct CommandResult {
 // Runs argv[0] (looked up in PATH) with `input` on its standard input.
 CommandResult RunCommand(const std::vector<std::string> &argv, const std::string &input = "",
                          seconds timeout = seconds(60));
-// korvane-host with `args`.
 CommandResult Host(std::vector<std::string> args, const std::string &input = "");
-bool WellFormed(const std::string &document);  // as xmllint reads it
+// What `korvane-host invoke` answers for the request file, dates blanked out.
+std::string InvokeAnswer(const std::string &file);
 
 struct HttpResult {
-    int curlExit = -1;
     int status = 0;
     std::string headers;  // as received, status line included
     std::string body;
@@ -124,5 +125,16 @@ bool WaitFor(Condition condition, seconds timeout) {
     }
     return true;
 }
+
+// Replays the commands of a golden transcript and writes down what they did,
+// in the transcript's format (so that a correct run returns `golden`):
+//   $ ARGS [<<< INPUT]  korvane-host ARGS, INPUT on its standard input
+//   % ARGS              (re)starts korvane-host serve ARGS on a free port
+//   > ARGS PATH         curl -si ARGS http://127.0.0.1:PORT/PATH
+// each followed by "exit N" and the "stdout:" and "stderr:" it wrote (CRLF as
+// LF, dates blanked out). Words are blank-separated or "quoted" (\ escapes);
+// @DATA@, @EXAMPLES@, @FAKE@ and @TMP@ stand for tests/data/host, the example
+// requests, the stand-in plug-in and a scratch directory.
+std::string Transcript(const std::string &golden);
 
 }  // namespace hosttest
