@@ -1,9 +1,6 @@
 // Whole outputs of every example request, bare and in a SOAP envelope, with and
 // without raw mode: the response bytes, the trace lines and the events sent to
 // the host, under a fixed clock. tests/data/README.md says how to regenerate.
-#include <limits.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -52,11 +49,7 @@ TEST(Golden, ExampleRequestsGiveTheirExactOutputs) {
 }
 
 TEST(Golden, LogFileOfFileMode) {
-    char cwd[PATH_MAX];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    char dir[] = "/tmp/nt-golden-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    ASSERT_EQ(chdir(dir), 0);
+    const nt::TempCwd dir;
     {
         nt::Host host("NtFile");
         host.Initialize(
@@ -64,10 +57,8 @@ TEST(Golden, LogFileOfFileMode) {
         host.Invoke(nt::ReadFile(nt::SourcePath("examples/requests/sample-age.xml")));
         host.Call("no-such-action");
     }
-    EXPECT_EQ(chdir(cwd), 0);
-    const std::string path = std::string(dir) + "/NtFile.log";
-    EXPECT_TRUE(nt::MatchesGolden("golden/file-mode.log", nt::Normalised(nt::ReadFile(path))));
-    std::filesystem::remove_all(dir);
+    EXPECT_TRUE(nt::MatchesGolden("golden/file-mode.log",
+                                  nt::Normalised(nt::ReadFile(dir.Path("NtFile.log")))));
 }
 
 }  // namespace

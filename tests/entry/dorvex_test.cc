@@ -1,8 +1,5 @@
 // The action protocol of Dorvex: result codes, log lines, version gates, trace
 // levels and configuration keys, each as a table of cases.
-#include <limits.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -23,24 +20,6 @@ const std::string kLongWord(9000, 'w');
 std::string Config(const std::string &entries) {
     return "<KorvaneConfig><Tessel>" + entries + "</Tessel></KorvaneConfig>";
 }
-
-// Runs a test body in a fresh directory, where log files are made.
-class InTempDir : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_NE(getcwd(m_cwd, sizeof m_cwd), nullptr);
-        ASSERT_NE(mkdtemp(m_dir), nullptr);
-        ASSERT_EQ(chdir(m_dir), 0);
-    }
-    void TearDown() override {
-        EXPECT_EQ(chdir(m_cwd), 0);
-        std::filesystem::remove_all(m_dir);
-    }
-    std::string Path(const std::string &name) const { return std::string(m_dir) + "/" + name; }
-
-    char m_cwd[PATH_MAX] = {};
-    char m_dir[32] = "/tmp/nt-entry-XXXXXX";
-};
 
 enum Args { kNone, kRequest, kNoRequest, kNoLocation, kBlock, kWords };
 
@@ -161,9 +140,8 @@ TEST(Dorvex, TraceLevelsDecideWhichMessagesPass) {
     }
 }
 
-using Configuration = InTempDir;
-
-TEST_F(Configuration, KeysDecideFileLevelRawAndEventTime) {
+TEST(Configuration, KeysDecideFileLevelRawAndEventTime) {
+    const nt::TempCwd dir;
     const struct {
         const char *entries;
         const char *expected;
@@ -188,7 +166,7 @@ TEST_F(Configuration, KeysDecideFileLevelRawAndEventTime) {
     const std::regex eventTime(R"(NorloTessel: set EventTime to (-?\d+) seconds)");
     for (const auto &c : cases) {
         SCOPED_TRACE(c.entries);
-        const std::string file = Path("NtCfg.log");
+        const std::string file = dir.Path("NtCfg.log");
         {
             nt::Host host("NtCfg");
             ASSERT_EQ(host.Initialize(Config(c.entries).c_str()), 0);
@@ -208,8 +186,9 @@ TEST_F(Configuration, KeysDecideFileLevelRawAndEventTime) {
     }
 }
 
-TEST_F(Configuration, SecondInitializeReplacesTheObject) {
-    const std::string file = Path("NtTwice.log");
+TEST(Configuration, SecondInitializeReplacesTheObject) {
+    const nt::TempCwd dir;
+    const std::string file = dir.Path("NtTwice.log");
     const std::string fileMode = Config("<DebugLevel>TSL_FILE</DebugLevel>");
     nt::Host host("NtTwice");
     ASSERT_EQ(host.Initialize(fileMode.c_str()), 0);

@@ -1,11 +1,9 @@
 // What only the real shared library shows: its exports and its load and
 // unload hooks. Its trace log is its own, so standard error is read here.
 #include <dlfcn.h>
-#include <limits.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <functional>
 
 #include "host/plugin_loader.h"
@@ -41,11 +39,8 @@ TEST(Library, ExportsOnlyDorvex) {
 }
 
 TEST(Library, LoadAndUnloadHooks) {
-    char cwd[PATH_MAX], dir[] = "/tmp/nt-library-XXXXXX";
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    ASSERT_EQ(chdir(dir), 0);
-    const std::string logFile = std::string(dir) + "/NtLib.log";
+    const nt::TempCwd dir;
+    const std::string logFile = dir.Path("NtLib.log");
     PluginLoader plugin;
     std::string log = Stderr([&] { ASSERT_TRUE(plugin.Load(NT_PLUGIN_PATH)) << plugin.Error(); });
     Dl_info info{};
@@ -69,9 +64,10 @@ TEST(Library, LoadAndUnloadHooks) {
         plugin.Unload();
     });
     EXPECT_EQ(nt::OpenCount(logFile), 0);
+    const std::string detached =
+        "TRACE: [tid] Tessel DllMain: detached, hModule " + std::string(module) + "\n";
     log = nt::Normalised(nt::ReadFile(logFile));
-    EXPECT_EQ(log.substr(log.find("TRACE: ")),
-              "TRACE: [tid] Tessel DllMain: detached, hModule " + std::string(module) + "\n");
+    EXPECT_TRUE(log.ends_with(detached)) << log;
     EXPECT_EQ(dlopen(NT_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD), nullptr) << "dlclose must unload it";
 
     // A fresh load starts with an empty slot.
@@ -84,8 +80,6 @@ TEST(Library, LoadAndUnloadHooks) {
                   400);
         plugin.Unload();
     });
-    EXPECT_EQ(chdir(cwd), 0);
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -1,14 +1,14 @@
 #include "support/harness.h"
 
-#include <dirent.h>
-#include <limits.h>
 #include <pthread.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -55,27 +55,32 @@ std::string SourcePath(const std::string &relative) {
 
 int OpenCount(const std::string &path) {
     int count = 0;
-    DIR *dir = ::opendir("/proc/self/fd");
-    while (dirent *entry = dir != nullptr ? ::readdir(dir) : nullptr) {
-        char target[PATH_MAX] = {};
-        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
-        if (::readlink(link.c_str(), target, sizeof target - 1) > 0 && path == target) ++count;
-    }
-    if (dir != nullptr) ::closedir(dir);
+    std::error_code error;
+    for (const auto &fd : std::filesystem::directory_iterator("/proc/self/fd"))
+        count += std::filesystem::read_symlink(fd.path(), error) == path;
     return count;
+}
+
+TempCwd::TempCwd() : m_previous(std::filesystem::current_path()) {
+    char dir[] = "/tmp/nt-test-XXXXXX";
+    m_dir = mkdtemp(dir) != nullptr ? dir : "/nonexistent";
+    std::filesystem::current_path(m_dir);
+}
+
+TempCwd::~TempCwd() {
+    std::filesystem::current_path(m_previous);
+    std::filesystem::remove_all(m_dir);
 }
 
 std::string UrlDecode(std::string_view text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        unsigned value = 0;
-        if (text[i] == '%' && i + 2 < text.size() &&
-            std::sscanf(std::string(text.substr(i + 1, 2)).c_str(), "%2x", &value) == 1) {
-            out.push_back(static_cast<char>(value));
-            i += 2;
-        } else {
-            out.push_back(text[i]);
-        }
+        const bool escape = text[i] == '%' && i + 2 < text.size() && std::isxdigit(text[i + 1]) &&
+                            std::isxdigit(text[i + 2]);
+        out.push_back(
+            escape ? static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16))
+                   : text[i]);
+        if (escape) i += 2;
     }
     return out;
 }
@@ -221,17 +226,17 @@ int32_t Host::Initialize(const char *configuration) {
                 reinterpret_cast<uintptr_t>(configuration));
 }
 
-Reply Host::Invoke(const std::string &request, const char *remote, bool passLength) {
+Reply Host::Invoke(const std::string &request, const char *remote) {
     Reply reply;
     char *response = nullptr;
     reply.length = static_cast<uint32_t>(request.size());
     reply.result =
         Call("invoke", reinterpret_cast<uintptr_t>(request.c_str()),
              reinterpret_cast<uintptr_t>(&response), 0, reinterpret_cast<uintptr_t>(remote), 0,
-             passLength ? reinterpret_cast<uintptr_t>(&reply.length) : 0);
+             reinterpret_cast<uintptr_t>(&reply.length));
     if (response != nullptr) {
         reply.answered = true;
-        reply.response.assign(response, passLength ? reply.length : std::strlen(response));
+        reply.response = response;
         reply.freed = Call("free", reinterpret_cast<uintptr_t>(response));
     }
     return reply;

@@ -31,6 +31,20 @@ std::string SourcePath(const std::string &relative);
 // How many descriptors of this process are open on `path`.
 int OpenCount(const std::string &path);
 
+// Makes a fresh directory the current one while it lives (log files are made
+// in the current directory), then removes it.
+class TempCwd {
+  public:
+    TempCwd();
+    ~TempCwd();
+    TempCwd(const TempCwd &) = delete;
+    TempCwd &operator=(const TempCwd &) = delete;
+    std::string Path(const std::string &name) const { return m_dir + "/" + name; }
+
+  private:
+    std::string m_previous, m_dir;
+};
+
 std::string UrlDecode(std::string_view text);
 
 struct Element {
@@ -69,8 +83,8 @@ class Host {
     int32_t Call(const char *action, uintptr_t a1 = 0, uintptr_t a2 = 0, uintptr_t a3 = 0,
                  uintptr_t a4 = 0, uintptr_t a5 = 0, uintptr_t a6 = 0);
     int32_t Initialize(const char *configuration = nullptr);
-    // "invoke", then "free" of the stored response.
-    Reply Invoke(const std::string &request, const char *remote = nullptr, bool passLength = true);
+    // "invoke" (arg4 `remote`, arg6 the length), then "free" of the stored response.
+    Reply Invoke(const std::string &request, const char *remote = nullptr);
 
     // Debugger-channel lines since the last call, Normalised.
     std::string TakeLog();
