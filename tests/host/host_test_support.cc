@@ -142,12 +142,11 @@ std::string InvokeAnswer(const std::string &file) {
 
 HttpResult Curl(const std::string &url, const std::vector<std::string> &extra) {
     TempDir dir;
-    const std::string headers = dir.Path() + "/headers", body = dir.Path() + "/body";
-    std::vector<std::string> argv = {"curl", "-sS", "-D", headers,
-                                     "-o",   body,  "-w", "%{http_code}"};
+    std::vector<std::string> argv = {"curl", "-sS",         "-o", dir.Path() + "/body",
+                                     "-w",   "%{http_code}"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     argv.push_back(url);
-    return {std::atoi(RunCommand(argv).out.c_str()), ReadFile(headers), ReadFile(body)};
+    return {std::atoi(RunCommand(argv).out.c_str()), ReadFile(dir.Path() + "/body")};
 }
 
 HttpResult PostFile(const std::string &url, const std::string &file) {

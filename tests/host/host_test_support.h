@@ -39,7 +39,7 @@ class TempDir {
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
     const std::string &Path() const { return m_path; }
-    // Writes `text` to PATH/name and returns the full path.
+    // Writes `text` to PATH/name; the full path.
     std::string Write(const std::string &name, const std::string &text) const;
 
   private:
@@ -59,8 +59,7 @@ CommandResult Host(std::vector<std::string> args, const std::string &input = "")
 std::string InvokeAnswer(const std::string &file);
 
 struct HttpResult {
-    int status = 0;
-    std::string headers;  // as received, status line included
+    int status = 0;  // 0: no answer
     std::string body;
 };
 // One curl transfer; `extra` goes before the URL.
