@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "base/clock.h"
+#include "base/escaping.h"
 #include "entry/tessel.h"
 
 EventRecord::EventRecord(Tessel &owner) : m_os(OsText()), m_owner(owner) {
@@ -78,38 +79,9 @@ void EventRecord::AddTime(const char *name, std::time_t time) {
 
 namespace {
 
-// A literal's URL-encoded form, worked out by the compiler: the fixed markup of
-// an event request is most of its bytes, so only the field texts are encoded
-// at run time.
-template <std::size_t N>
-struct EncodedLiteral {
-    char text[3 * N] = {};
-    std::size_t size = 0;
-    std::string_view view() const { return {text, size}; }
-};
-
-template <std::size_t N>
-consteval EncodedLiteral<N> UrlEncodeLiteral(const char (&literal)[N]) {
-    constexpr char kHex[] = "0123456789ABCDEF";
-    EncodedLiteral<N> out;
-    for (std::size_t i = 0; i + 1 < N; ++i) {
-        const char c = literal[i];
-        if (c == '\t' || c == '\n' || c == '\r') continue;
-        bool escape = false;
-        for (const char special : std::string_view(" $%&+,/:;=?@"))
-            if (c == special) escape = true;
-        if (escape) {
-            out.text[out.size++] = '%';
-            out.text[out.size++] = kHex[(static_cast<unsigned char>(c) >> 4) & 0xF];
-            out.text[out.size++] = kHex[static_cast<unsigned char>(c) & 0xF];
-        } else {
-            out.text[out.size++] = c;
-        }
-    }
-    return out;
-}
-
-// Builds the request text and its URL-encoded form side by side.
+// Builds the request text and its URL-encoded form side by side. The fixed
+// markup is most of the bytes, so its encoded form is worked out by the
+// compiler (UrlEncodeLiteral) and only the field texts are encoded at run time.
 class EventText {
   public:
     template <std::size_t N>

@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "base/escaping.h"
+#include "base/utf16.h"
+
 tslString::tslString(const char16_t *utf16) {
     if (utf16 != nullptr) AppendUtf8FromUtf16(m_text, utf16, Utf16Length(utf16));
 }

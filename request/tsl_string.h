@@ -74,16 +74,3 @@ class tslString {
     // which is how stale forms are recomputed.
     mutable std::unique_ptr<std::unique_ptr<std::string>[]> m_forms;
 };
-
-// Escapings used by tslString and written straight into a growing output by the
-// response writer (no intermediate buffer per value).
-void AppendXmlEscaped(std::string &out, std::string_view text);
-void AppendXmlEscapedEx(std::string &out, std::string_view text);
-void AppendUrlEncoded(std::string &out, std::string_view text);
-// Bytes AppendXmlEscaped would append for `text`.
-std::size_t XmlEscapedSize(std::string_view text);
-// AppendXmlEscaped for a caller that already knows XmlEscapedSize(text).
-void AppendXmlEscaped(std::string &out, std::string_view text, std::size_t escapedSize);
-// UTF-16 to UTF-8, never cut short; unpaired surrogates become U+FFFD.
-void AppendUtf8FromUtf16(std::string &out, const char16_t *utf16, std::size_t units);
-std::size_t Utf16Length(const char16_t *utf16);

@@ -8,6 +8,7 @@
 #include <xercesc/util/XMLException.hpp>
 
 #include "base/trace_log.h"
+#include "base/utf16.h"
 #include "request/tsl_request.h"
 #include "request/tsl_util.h"
 #include "request/xerces_reader_pool.h"

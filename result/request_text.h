@@ -5,22 +5,11 @@
 #include <string>
 #include <string_view>
 
+#include "base/escaping.h"
 #include "request/predicate.h"
 
 inline constexpr const char *kSoapEncodingUri = "http://schemas.xmlsoap.org/soap/encoding/";
 inline constexpr const char *kVendorEncodingUri = "http://korvane.example/morvium/encoding/";
-
-// Appends a text for an attribute value of a built request, so that the parser
-// reads back exactly `text`: "&" and "<" become entity references; a backslash,
-// tab, line feed and carriage return are written as the parser's backslash
-// escapes. Double quotes stay as they are for the quote repair to mend; in a
-// text that holds one, "=" and ">" are written as character references, as the
-// repair reads an "=" or ">" as the end of a value.
-void AppendRequestAttribute(std::string &out, std::string_view text);
-
-// Appends a text for element content of a built request: "&" and "<" become
-// entity references, and so does the ">" of a "]]>".
-void AppendRequestContent(std::string &out, std::string_view text);
 
 // `<soap:Envelope ...><soap:Body>` and its end, without line feeds.
 void AppendRequestEnvelopeStart(std::string &out);

@@ -1,10 +1,8 @@
-// The escaped forms of a text. Each stops at the first zero byte, as the
-// zero-terminated texts they were designed for do.
-//
 // Responses are mostly escaped text, so this is the plug-in's hottest loop. The
 // output is written in place into room made behind the end of the string: room
 // for the widest possible output for texts up to 64 KiB, the exact size
-// (worked out first) for longer ones and wherever the caller already knows it.
+// (worked out first) for longer ones; WriteXmlEscaped writes into room its
+// caller sized with XmlEscapedSize.
 // Sizing and writing work on 16-byte blocks: a block that needs no change (one
 // mask tells) is taken whole; a block that does goes byte by byte through a
 // table of padded replacement texts, without a branch per byte, since request
@@ -18,7 +16,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "request/tsl_string.h"
+#include "base/escaping.h"
 
 namespace {
 
@@ -40,13 +38,10 @@ struct Escaping {
 
 constexpr std::uint8_t kDropIndex = 15;
 
-constexpr void AddText(Escaping &e, char byte, const char *text) {
+constexpr void AddText(Escaping &e, char byte, std::string_view text) {
     const std::uint8_t slot = e.specialCount;
-    std::uint8_t size = 0;
-    while (text[size] != '\0') {
-        e.texts[slot][size] = text[size];
-        ++size;
-    }
+    const auto size = static_cast<std::uint8_t>(text.size());
+    for (std::uint8_t i = 0; i < size; ++i) e.texts[slot][i] = text[i];
     e.sizes[slot] = size;
     if (size > e.widest) e.widest = size;
     e.specials[slot] = byte;
@@ -74,13 +69,19 @@ constexpr Escaping MakeXml(bool extended) {
 }
 
 constexpr Escaping MakeUrl() {
+    constexpr char kHex[] = "0123456789ABCDEF";
     Escaping e{};
-    const char *special = " $%&+,/:;=?@";
-    const char *texts[] = {"%20", "%24", "%25", "%26", "%2B", "%2C",
-                           "%2F", "%3A", "%3B", "%3D", "%3F", "%40"};
-    for (int i = 0; special[i] != '\0'; ++i) AddText(e, special[i], texts[i]);
+    for (int c = 1; c < 128; ++c) {
+        const char byte = static_cast<char>(c);
+        if (UrlEscapes(byte)) {
+            const char text[] = {'%', kHex[c >> 4], kHex[c & 0xF]};
+            AddText(e, byte, std::string_view(text, 3));
+        } else if (UrlDrops(byte)) {
+            e.index[c] = kDropIndex + 1;
+        }
+    }
+    // The block scan tests the three line breaks itself.
     e.dropLineBreaks = true;
-    e.index['\t'] = e.index['\n'] = e.index['\r'] = kDropIndex + 1;
     return e;
 }
 
@@ -212,25 +213,16 @@ void AppendEscapedInto(std::string &out, std::string_view text, const Escaping &
     out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
-// `size` is the exact output size (EscapedSize) of the text up to its zero.
-void AppendEscaped(std::string &out, std::string_view text, const Escaping &e, const ByteTable &t,
-                   std::size_t size) {
-    if (size != 0) AppendEscapedInto(out, text, e, t, size + kPad);
-}
-
 // Texts up to this size are written in one pass into room for their widest
 // possible output; longer ones are sized first so that the room stays exact.
 constexpr std::size_t kOnePassLimit = 64 * 1024;
 
 void AppendEscaped(std::string &out, std::string_view text, const Escaping &e, const ByteTable &t) {
     if (text.empty()) return;
-    if (text.size() > kOnePassLimit) {
-        AppendEscaped(
-            out, text, e, t,
-            EscapedSize(reinterpret_cast<const unsigned char *>(text.data()), text.size(), e, t));
-        return;
-    }
-    AppendEscapedInto(out, text, e, t, text.size() * e.widest + kPad);
+    const auto *in = reinterpret_cast<const unsigned char *>(text.data());
+    const std::size_t room =
+        text.size() > kOnePassLimit ? EscapedSize(in, text.size(), e, t) : text.size() * e.widest;
+    AppendEscapedInto(out, text, e, t, room + kPad);
 }
 
 }  // namespace
@@ -248,7 +240,7 @@ void AppendUrlEncoded(std::string &out, std::string_view text) {
 }
 
 void AppendXmlEscaped(std::string &out, std::string_view text, std::size_t escapedSize) {
-    AppendEscaped(out, text, kXml, kXmlBytes, escapedSize);
+    if (escapedSize != 0) AppendEscapedInto(out, text, kXml, kXmlBytes, escapedSize + kPad);
 }
 
 std::size_t XmlEscapedSize(std::string_view text) {
@@ -256,38 +248,59 @@ std::size_t XmlEscapedSize(std::string_view text) {
                        kXmlBytes);
 }
 
-std::size_t Utf16Length(const char16_t *utf16) {
-    std::size_t n = 0;
-    if (utf16 != nullptr)
-        while (utf16[n] != 0) ++n;
-    return n;
+char *WriteXmlEscaped(char *dst, std::string_view text) {
+    static_assert(kEscapeSlack >= kPad);
+    return WriteEscaped(dst, reinterpret_cast<const unsigned char *>(text.data()), text.size(),
+                        kXml, kXmlBytes);
 }
 
-void AppendUtf8FromUtf16(std::string &out, const char16_t *s, std::size_t units) {
-    out.reserve(out.size() + units);
-    for (std::size_t i = 0; i < units; ++i) {
-        std::uint32_t cp = s[i];
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-            continue;
+void AppendRequestAttribute(std::string &out, std::string_view text) {
+    const bool quoted = text.find('"') != std::string_view::npos;
+    out.reserve(out.size() + text.size());
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '=':
+                out += quoted ? "&#61;" : "=";
+                break;
+            case '>':
+                out += quoted ? "&gt;" : ">";
+                break;
+            default:
+                out += c;
         }
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units && s[i + 1] >= 0xDC00 &&
-            s[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    }
+}
+
+void AppendRequestContent(std::string &out, std::string_view text) {
+    out.reserve(out.size() + text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '&') {
+            out += "&amp;";
+        } else if (c == '<') {
+            out += "&lt;";
+        } else if (c == '>' && i >= 2 && text[i - 1] == ']' && text[i - 2] == ']') {
+            out += "&gt;";
         } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out += c;
         }
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
 }
