@@ -239,10 +239,6 @@ void AppendUrlEncoded(std::string &out, std::string_view text) {
     AppendEscaped(out, text, kUrl, kUrlBytes);
 }
 
-void AppendXmlEscaped(std::string &out, std::string_view text, std::size_t escapedSize) {
-    if (escapedSize != 0) AppendEscapedInto(out, text, kXml, kXmlBytes, escapedSize + kPad);
-}
-
 std::size_t XmlEscapedSize(std::string_view text) {
     return EscapedSize(reinterpret_cast<const unsigned char *>(text.data()), text.size(), kXml,
                        kXmlBytes);

@@ -23,8 +23,6 @@ void AppendUrlEncoded(std::string &out, std::string_view text);
 
 // The exact number of bytes AppendXmlEscaped appends for `text`.
 std::size_t XmlEscapedSize(std::string_view text);
-// AppendXmlEscaped for a caller that already knows XmlEscapedSize(text).
-void AppendXmlEscaped(std::string &out, std::string_view text, std::size_t escapedSize);
 
 // Writing into room the caller made: WriteXmlEscaped writes the XmlEscaped form
 // of `text` at `dst` and returns the end of what it wrote. It may scribble up

@@ -3,12 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <utility>
 
 #include "request/enums.h"
 #include "request/tsl_string.h"
-
-struct ParsedAtom;  // the record filter's parsed form of an atom (result/filter.cc)
 
 struct Predicate {
     int32_t logic = LOGIC_NOLOGIC;
@@ -17,10 +15,6 @@ struct Predicate {
     int32_t oper = OPER_NOOPERATOR;
     tslString atom;
     int32_t rparen = 0;
-
-    // Filled by the record filter the first time the predicate is tested and
-    // kept for the rest of the request; a change of the atom must reset it.
-    std::shared_ptr<ParsedAtom> parsed;
 
     Predicate() = default;
     Predicate(int32_t logic_, int32_t lparen_, tslString target_, int32_t oper_, tslString atom_,

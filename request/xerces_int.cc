@@ -258,10 +258,7 @@ void XercesInt::StartRequestElement(const XMLCh *uri, const XMLCh *localname,
     } else if (NameIs(localname, "target")) {
         if (m_predicate) m_predicate->target = Attr(attrs, u"name");
     } else if (NameIs(localname, "atom")) {
-        if (m_predicate) {
-            m_predicate->atom = Attr(attrs, u"value");
-            m_predicate->parsed.reset();
-        }
+        if (m_predicate) m_predicate->atom = Attr(attrs, u"value");
     } else if (NameIs(localname, "filter")) {
         req.m_predicates.emplace_back(Attr(attrs, u"logic") == "OR" ? LOGIC_OR : LOGIC_AND,
                                       AttrNumber(attrs, u"lparens"), Attr(attrs, u"col"),

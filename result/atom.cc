@@ -1,9 +1,11 @@
 // Predicate atoms: LIKE patterns, sets and typed comparisons.
+#include "result/atom.h"
+
 #include <cstdint>
 #include <memory>
 #include <string_view>
 
-#include "result/filter.h"
+#include "request/enums.h"
 
 namespace {
 
@@ -36,8 +38,8 @@ uint64_t LeadingNumber(std::string_view text) {
     return negative ? 0 - number : number;
 }
 
-std::shared_ptr<ParsedAtom> ParseLikeAtom(std::string_view atom) {
-    auto parsed = std::make_shared<ParsedAtom>();
+std::unique_ptr<ParsedAtom> ParseLikeAtom(std::string_view atom) {
+    auto parsed = std::make_unique<ParsedAtom>();
     parsed->source.assign(atom);
     parsed->matchesNothing = atom.empty();
     std::string_view rest = atom;
@@ -73,8 +75,8 @@ bool LikeMatches(const ParsedAtom &parsed, std::string_view value) {
     return false;
 }
 
-std::shared_ptr<ParsedAtom> ParseSetAtom(std::string_view atom) {
-    auto parsed = std::make_shared<ParsedAtom>();
+std::unique_ptr<ParsedAtom> ParseSetAtom(std::string_view atom) {
+    auto parsed = std::make_unique<ParsedAtom>();
     parsed->source.assign(atom);
     parsed->isSet = true;
     std::size_t start = 0;

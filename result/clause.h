@@ -40,8 +40,6 @@ class CompiledClause {
     template <typename Test>
     bool Evaluate(Test &&test) const;
 
-    std::size_t NodeCount() const { return m_nodes.size(); }
-
   private:
     // Values are 0 (false) and 1 (true). A walk yields a transform of the
     // result it is applied to: kKeep leaves it, 0 or 1 replaces it.

@@ -2,19 +2,10 @@
 
 #include <string>
 
+#include "base/escaping.h"
 #include "request/tsl_util.h"
 
-void AppendRequestEnvelopeStart(std::string &out) {
-    out += "<soap:Envelope xmlns:soap=\"";
-    out += kSoapEncodingUri;
-    out += "\" xmlns=\"";
-    out += kVendorEncodingUri;
-    out += "\"><soap:Body>";
-}
-
-void AppendRequestEnvelopeEnd(std::string &out) {
-    out += "</soap:Body></soap:Envelope>";
-}
+namespace {
 
 void AppendPredicateElements(std::string &out, const Predicate *const *predicates) {
     if (predicates == nullptr) return;
@@ -36,4 +27,39 @@ void AppendPredicateElements(std::string &out, const Predicate *const *predicate
         AppendRequestAttribute(out, p.atom.view());
         out += "\"></atom></compare></predicat>";
     }
+}
+
+}  // namespace
+
+std::string BuildRequest(const RequestHeader &header, const char *table,
+                         const Predicate *const *predicates) {
+    std::string text;
+    text.reserve(512);
+    if (header.declaration) text += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>";
+    if (header.envelope) {
+        text += "<soap:Envelope xmlns:soap=\"";
+        text += kSoapEncodingUri;
+        text += "\" xmlns=\"";
+        text += kVendorEncodingUri;
+        text += "\"><soap:Body>";
+    }
+    text += "<tesselrequest version=\"";
+    AppendRequestAttribute(text, header.portalVersion);
+    text += "\"><sponsor version=\"";
+    AppendRequestAttribute(text, header.sponsorVersion);
+    text += "\">";
+    AppendRequestContent(text, header.sponsorName);
+    text += "</sponsor><portal location=\"";
+    AppendRequestAttribute(text, header.portalLocation);
+    text += "\"/>";
+    if (table != nullptr) {
+        text += "<select><output><all/></output><from><db name=\"";
+        AppendRequestAttribute(text, table);
+        text += "\"/></from><where>";
+        AppendPredicateElements(text, predicates);
+        text += "</where></select>";
+    }
+    text += "</tesselrequest>";
+    if (header.envelope) text += "</soap:Body></soap:Envelope>";
+    return text;
 }

@@ -1,209 +1,226 @@
-// The response text: the table (or error) response, the describe response, the
-// SOAP envelope around either, and the HTTP header in raw mode.
-//
-// Every text that reaches the response, whether the method or the request
-// supplied it, is written XML-escaped, so the response is well-formed whatever
-// the request held.
+// Each response is laid out by one routine that writes through a sink. The
+// routine runs twice: with a sink that only counts, then with one that writes
+// into exactly the room counted, so that a large table is escaped straight
+// into its final place with one allocation, and the count cannot fall out of
+// step with what is written. The raw-mode header, which states the body's
+// length, is written first from the same count.
+#include "result/response_writer.h"
+
 #include <algorithm>
-#include <array>
+#include <charconv>
 #include <cstdint>
-#include <ctime>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "base/clock.h"
+#include "base/escaping.h"
 #include "request/tsl_util.h"
 #include "result/http_header.h"
 #include "result/request_text.h"
-#include "result/tsl_data.h"
 
 namespace {
+
+constexpr std::size_t kNumberRoom = 12;  // "-2147483648"
+
+std::string_view NumberText(int32_t number, char (&buffer)[kNumberRoom]) {
+    const std::to_chars_result end = std::to_chars(buffer, buffer + kNumberRoom, number);
+    return std::string_view(buffer, static_cast<std::size_t>(end.ptr - buffer));
+}
+
+// Counts the bytes a layout writes.
+class SizeSink {
+  public:
+    void Text(std::string_view text) { m_size += text.size(); }
+    void Escaped(std::string_view text) { m_size += XmlEscapedSize(text); }
+    void Number(int32_t number) {
+        char buffer[kNumberRoom];
+        m_size += NumberText(number, buffer).size();
+    }
+    void Written(std::unique_ptr<tslRecord> &) {}
+    std::size_t Size() const { return m_size; }
+
+  private:
+    std::size_t m_size = 0;
+};
+
+// Writes a layout into room made for it: the size a SizeSink counted for the
+// same layout, and kEscapeSlack bytes more.
+class RoomSink {
+  public:
+    explicit RoomSink(char *at) : m_at(at) {}
+    void Text(std::string_view text) {
+        if (text.empty()) return;
+        std::memcpy(m_at, text.data(), text.size());
+        m_at += text.size();
+    }
+    void Escaped(std::string_view text) { m_at = WriteXmlEscaped(m_at, text); }
+    void Number(int32_t number) {
+        char buffer[kNumberRoom];
+        Text(NumberText(number, buffer));
+    }
+    // A written record's memory goes back at once.
+    void Written(std::unique_ptr<tslRecord> &record) { record.reset(); }
+    char *At() const { return m_at; }
+
+  private:
+    char *m_at;
+};
 
 constexpr std::string_view kXmlDeclaration =
     "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
 
-void AppendEnvelopeLines(std::string &out) {
-    out += "<soap:Envelope xmlns:soap=\"";
-    out += kSoapEncodingUri;
-    out += "\"\n xmlns=\"";
-    out += kVendorEncodingUri;
-    out += "\">\n";
+template <typename Sink>
+void EnvelopeLines(Sink &out) {
+    out.Text("<soap:Envelope xmlns:soap=\"");
+    out.Text(kSoapEncodingUri);
+    out.Text("\"\n xmlns=\"");
+    out.Text(kVendorEncodingUri);
+    out.Text("\">\n");
 }
 
-// `<tag>`, the text escaped, `</tag>` and a line feed, behind `indent`.
-void AppendElement(std::string &out, std::string_view indent, std::string_view tag,
-                   std::string_view text) {
-    out += indent;
-    out += '<';
-    out += tag;
-    out += '>';
-    AppendXmlEscaped(out, text);
-    out += "</";
-    out += tag;
-    out += ">\n";
+// `open`, the text escaped, `close`.
+template <typename Sink>
+void Element(Sink &out, std::string_view open, const tslString &text, std::string_view close) {
+    out.Text(open);
+    out.Escaped(text.view());
+    out.Text(close);
 }
 
-void AppendNumberElement(std::string &out, std::string_view tag, int32_t number) {
-    out += "    <";
-    out += tag;
-    out += '>';
-    out += std::to_string(number);
-    out += "</";
-    out += tag;
-    out += ">\n";
+template <typename Sink>
+void NumberElement(Sink &out, std::string_view open, int32_t number, std::string_view close) {
+    out.Text(open);
+    out.Number(number);
+    out.Text(close);
 }
 
-// The table response's size: exact for the records, generous for the rest.
-// The escaped size of every value and link written is kept, in writing order,
-// so that writing them needs no second sizing pass.
-std::size_t TableSize(const tslData &data, std::vector<std::size_t> &valueSizes) {
-    std::size_t size = 1024 + XmlEscapedSize(data.m_tableName.view()) +
-                       XmlEscapedSize(data.m_tableDate.view()) +
-                       16 * (data.m_y.size() + data.m_yTrend.size());
-    if (data.m_errorCode != 0) {
-        size += XmlEscapedSize(data.m_errorDescription.view());
-        for (const tslString &line : data.m_troubleshooting)
-            size += 40 + XmlEscapedSize(line.view());
-        return size;
+template <typename Sink>
+void LayOutTable(Sink &out, bool envelope, const ResultTable &table, RecordList &records) {
+    const TableInfo &info = table.Info();
+    const ErrorBlock &error = table.Error();
+    const std::vector<tslColumn> &columns = table.Columns();
+
+    out.Text(kXmlDeclaration);
+    if (envelope) {
+        EnvelopeLines(out);
+        out.Text("<soap:Body>\n");
     }
-    for (const tslColumn &column : data.m_columns)
-        size += 64 + XmlEscapedSize(column.name.view()) + XmlEscapedSize(column.tooltip.view());
-    for (const auto &record : data.m_records) {
-        size += sizeof("    <REC>\n    </REC>\n");
-        const std::size_t count = std::min(record->values.size(), data.m_columns.size());
-        for (std::size_t i = 0; i < count; ++i) {
-            if (!data.m_columns[i].output) continue;
-            const tslValue &value = record->values[i];
-            if (!value.link.empty()) valueSizes.push_back(XmlEscapedSize(value.link.view()));
-            valueSizes.push_back(XmlEscapedSize(value.text.view()));
-            size += sizeof("      <VAL LINK=\"\"></VAL>\n") + valueSizes.back();
-            if (!value.link.empty()) size += valueSizes[valueSizes.size() - 2];
-        }
-    }
-    return size;
-}
+    out.Text("<RESPONSE_TABLE>\n  <TBL_INFO>\n");
+    Element(out, "    <NAME>", info.name, "</NAME>\n");
+    Element(out, "    <DATE>", info.date, "</DATE>\n");
+    NumberElement(out, "    <x>", info.x, "</x>\n");
+    for (const int32_t y : info.y) NumberElement(out, "    <y>", y, "</y>\n");
+    NumberElement(out, "    <xTrend>", info.xTrend, "</xTrend>\n");
+    for (const int32_t yTrend : info.yTrend)
+        NumberElement(out, "    <yTrend>", yTrend, "</yTrend>\n");
+    out.Text("  </TBL_INFO>\n");
 
-}  // namespace
-
-void tslData::BuildResponse() {
-    // Leave room for the raw-mode header so that putting it in front needs no
-    // second copy of the body.
-    constexpr std::size_t kHeaderRoom = 256;
-    std::string out;
-    if (m_action == ACTION_DESCRIBE) {
-        out.reserve(2048 + kHeaderRoom);
-        WriteDescribeResponse(out);
-        if (!m_raw) {
-            m_response.append(out);
-            return;
-        }
-        out.insert(0, m_response.view());
+    if (error.code != 0) {
+        out.Text("  <ERROR>\n");
+        NumberElement(out, "    <CODE>", error.code, "</CODE>\n");
+        Element(out, "    <DESC>", error.description, "</DESC>\n");
+        for (const tslString &line : error.troubleshooting)
+            Element(out, "    <TROUBLESHOOTING>", line, "</TROUBLESHOOTING>\n");
+        out.Text("  </ERROR>\n");
     } else {
-        std::vector<std::size_t> valueSizes;
-        out.reserve(TableSize(*this, valueSizes) + kHeaderRoom);
-        WriteTableResponse(out, valueSizes);
-    }
-    if (m_raw) out.insert(0, HttpResponseHeader(out.size(), TslNow()));
-    m_response = tslString(std::move(out));
-}
-
-void tslData::WriteTableResponse(std::string &out, const std::vector<std::size_t> &valueSizes) {
-    std::size_t nextSize = 0;
-    out += kXmlDeclaration;
-    if (m_envelope) {
-        AppendEnvelopeLines(out);
-        out += "<soap:Body>\n";
-    }
-    out += "<RESPONSE_TABLE>\n  <TBL_INFO>\n";
-    AppendElement(out, "    ", "NAME", m_tableName.view());
-    AppendElement(out, "    ", "DATE", m_tableDate.view());
-    AppendNumberElement(out, "x", m_x);
-    for (const int32_t y : m_y) AppendNumberElement(out, "y", y);
-    AppendNumberElement(out, "xTrend", m_xTrend);
-    for (const int32_t yTrend : m_yTrend) AppendNumberElement(out, "yTrend", yTrend);
-    out += "  </TBL_INFO>\n";
-
-    if (m_errorCode != 0) {
-        out += "  <ERROR>\n";
-        out += "    <CODE>" + std::to_string(m_errorCode) + "</CODE>\n";
-        AppendElement(out, "    ", "DESC", m_errorDescription.view());
-        for (const tslString &line : m_troubleshooting)
-            AppendElement(out, "    ", "TROUBLESHOOTING", line.view());
-        out += "  </ERROR>\n";
-    } else {
-        out += "  <COLS>\n";
-        for (const tslColumn &column : m_columns) {
+        out.Text("  <COLS>\n");
+        for (const tslColumn &column : columns) {
             if (!column.output) continue;
-            out += "    <COL NAME=\"";
-            AppendXmlEscaped(out, column.name.view());
-            out += "\" TYPE=\"";
-            out += tslUtil::TypeName(column.type);
-            out += '"';
-            if (!column.tooltip.empty()) {
-                out += " TOOLTIP=\"";
-                AppendXmlEscaped(out, column.tooltip.view());
-                out += '"';
-            }
-            out += "/>\n";
+            Element(out, "    <COL NAME=\"", column.name, "\" TYPE=\"");
+            out.Text(tslUtil::TypeName(column.type));
+            out.Text("\"");
+            if (!column.tooltip.empty()) Element(out, " TOOLTIP=\"", column.tooltip, "\"");
+            out.Text("/>\n");
         }
-        out += "  </COLS>\n  <RECS>\n";
-        for (std::unique_ptr<tslRecord> &record : m_records) {
-            out += "    <REC>\n";
+        out.Text("  </COLS>\n  <RECS>\n");
+        for (std::unique_ptr<tslRecord> &record : records) {
+            out.Text("    <REC>\n");
             // Values past the last column have no column to be written under.
-            const std::size_t count = std::min(record->values.size(), m_columns.size());
+            const std::size_t count = std::min(record->values.size(), columns.size());
             for (std::size_t i = 0; i < count; ++i) {
-                if (!m_columns[i].output) continue;
+                if (!columns[i].output) continue;
                 const tslValue &value = record->values[i];
-                out += "      <VAL";
-                if (!value.link.empty()) {
-                    out += " LINK=\"";
-                    AppendXmlEscaped(out, value.link.view(), valueSizes[nextSize++]);
-                    out += '"';
+                if (value.link.empty()) {
+                    out.Text("      <VAL>");
+                } else {
+                    Element(out, "      <VAL LINK=\"", value.link, "\">");
                 }
-                out += '>';
-                AppendXmlEscaped(out, value.text.view(), valueSizes[nextSize++]);
-                out += "</VAL>\n";
+                Element(out, "", value.text, "</VAL>\n");
             }
-            out += "    </REC>\n";
-            record.reset();  // written: its memory goes back at once
+            out.Text("    </REC>\n");
+            out.Written(record);
         }
-        out += "  </RECS>\n";
+        out.Text("  </RECS>\n");
     }
-    // The records are consumed, written or not; nothing is accepted after the
-    // response, so the UNIQUE bookkeeping goes with them.
-    m_records.clear();
-    m_uniqueSeen.clear();
-
-    out += "</RESPONSE_TABLE>\n";
-    if (m_envelope) out += "</soap:Body>\n</soap:Envelope>\n";
+    out.Text("</RESPONSE_TABLE>\n");
+    if (envelope) out.Text("</soap:Body>\n</soap:Envelope>\n");
 }
 
-void tslData::WriteDescribeResponse(std::string &out) const {
-    out += kXmlDeclaration;
-    if (m_envelope) {
-        AppendEnvelopeLines(out);
-        out += "<soap:Body>";
+template <typename Sink>
+void LayOutDescribe(Sink &out, bool envelope, const tslRequest &request,
+                    const Description &description) {
+    out.Text(kXmlDeclaration);
+    if (envelope) {
+        EnvelopeLines(out);
+        out.Text("<soap:Body>");
     }
-    out += "<RESPONSE>\n  <DESCRIPTION>\n";
-    AppendElement(out, "    ", "SPONSOR_NAME", m_sponsorName.view());
-    AppendElement(out, "    ", "SPONSOR_VERSION", m_sponsorVersion.view());
-    AppendElement(out, "    ", "SPONSOR_CLASS_NAME", m_sponsorClassName.view());
-    out += "    <APPLICATION_LIST>\n";
-    for (const std::unique_ptr<ApplicationInfo> &application : m_applications) {
-        out += "      <APPLICATION>\n";
-        AppendElement(out, "        ", "APPLICATION_NAME", application->name.view());
-        AppendElement(out, "        ", "APPLICATION_VERSION", application->version.view());
-        AppendElement(out, "        ", "APPLICATION_CLASS_NAME", application->className.view());
-        out +=
+    out.Text("<RESPONSE>\n  <DESCRIPTION>\n");
+    Element(out, "    <SPONSOR_NAME>", request.m_sponsorName, "</SPONSOR_NAME>\n");
+    Element(out, "    <SPONSOR_VERSION>", request.m_sponsorVersion, "</SPONSOR_VERSION>\n");
+    Element(out, "    <SPONSOR_CLASS_NAME>", description.sponsorClassName,
+            "</SPONSOR_CLASS_NAME>\n");
+    out.Text("    <APPLICATION_LIST>\n");
+    for (const std::unique_ptr<ApplicationInfo> &application : description.applications) {
+        out.Text("      <APPLICATION>\n");
+        Element(out, "        <APPLICATION_NAME>", application->name, "</APPLICATION_NAME>\n");
+        Element(out, "        <APPLICATION_VERSION>", application->version,
+                "</APPLICATION_VERSION>\n");
+        Element(out, "        <APPLICATION_CLASS_NAME>", application->className,
+                "</APPLICATION_CLASS_NAME>\n");
+        out.Text(
             "         <INSTALLATION_LOCATION/>\n"
             "         <EXECUTABLE_NAME/>\n"
             "         <APPLICATION_PORTS>\n"
             "           <PORT PROTOCOL=\"TCP\" NUMBER=\"509\"/>\n"
             "         </APPLICATION_PORTS>\n"
-            "      </APPLICATION>\n";
+            "      </APPLICATION>\n");
     }
-    out += "    </APPLICATION_LIST>\n  </DESCRIPTION>\n</RESPONSE>\n";
-    if (m_envelope) out += "</soap:Body></soap:Envelope>";
+    out.Text("    </APPLICATION_LIST>\n  </DESCRIPTION>\n</RESPONSE>\n");
+    if (envelope) out.Text("</soap:Body></soap:Envelope>");
+}
+
+}  // namespace
+
+template <typename LayOut>
+std::string ResponseWriter::Compose(std::string_view before, const LayOut &layOut) const {
+    SizeSink counted;
+    layOut(counted);
+    const std::size_t bodySize = before.size() + counted.Size();
+    const std::string header = m_raw ? HttpResponseHeader(bodySize, TslNow()) : std::string();
+
+    std::string out;
+    out.resize(header.size() + bodySize + kEscapeSlack);
+    RoomSink room(out.data());
+    room.Text(header);
+    room.Text(before);
+    layOut(room);
+    // The count is exact: both passes lay out the same pieces, and
+    // XmlEscapedSize and WriteXmlEscaped escape with the same tables. Only the
+    // slack is cut off here.
+    out.resize(static_cast<std::size_t>(room.At() - out.data()));
+    return out;
+}
+
+std::string ResponseWriter::Table(ResultTable &table) const {
+    // The records are consumed, written or not: nothing is accepted after the
+    // response.
+    RecordList records = table.TakeRecords();
+    return Compose({}, [&](auto &sink) { LayOutTable(sink, m_envelope, table, records); });
+}
+
+std::string ResponseWriter::Describe(std::string_view before, const tslRequest &request,
+                                     const Description &description) const {
+    return Compose(before,
+                   [&](auto &sink) { LayOutDescribe(sink, m_envelope, request, description); });
 }

@@ -10,8 +10,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "result/tsl_data.h"
-
 // Lets a set of texts be searched with a string_view, without a copy.
 struct ViewHash {
     using is_transparent = void;
@@ -34,9 +32,9 @@ struct SetRange {
     int32_t high = 0;
 };
 
-// The parsed form of a predicate's atom, cached in Predicate::parsed for the
-// rest of the request. `source` and `isSet` say what it was parsed from, so a
-// cache that outlived a change of the atom or operator is noticed and redone.
+// The parsed form of a predicate's atom, kept by the filter for the rest of
+// the request. `source` and `isSet` say what it was parsed from, so a parse
+// that outlived a change of the atom or operator is noticed and redone.
 struct ParsedAtom {
     std::string source;
     bool isSet = false;
@@ -48,8 +46,8 @@ struct ParsedAtom {
     std::vector<SetRange> ranges;
 };
 
-std::shared_ptr<ParsedAtom> ParseLikeAtom(std::string_view atom);
-std::shared_ptr<ParsedAtom> ParseSetAtom(std::string_view atom);
+std::unique_ptr<ParsedAtom> ParseLikeAtom(std::string_view atom);
+std::unique_ptr<ParsedAtom> ParseSetAtom(std::string_view atom);
 bool LikeMatches(const ParsedAtom &parsed, std::string_view value);
 bool SetMatches(const ParsedAtom &parsed, std::string_view value);
 

@@ -1,0 +1,116 @@
+#include "result/result_table.h"
+
+#include <cstdarg>
+#include <memory>
+#include <string_view>
+#include <utility>
+
+#include "base/trace_log.h"
+
+bool ResultTable::SetTableInfo(const char *name, const char *date) {
+    if (name == nullptr || date == nullptr) return false;
+    m_info.name = name;
+    m_info.date = date;
+    return true;
+}
+
+bool ResultTable::SetChartInfo(int32_t x, int32_t y, int32_t xTrend, int32_t yTrend) {
+    m_info.x = x;
+    m_info.y.assign(1, y);
+    m_info.xTrend = xTrend;
+    m_info.yTrend.assign(1, yTrend);
+    return true;
+}
+
+bool ResultTable::SetError(int32_t code, const char *description, const char *troubleshooting) {
+    m_error.code = code;
+    m_error.description = description;  // null empties it
+    if (troubleshooting != nullptr) {
+        m_error.troubleshooting.emplace_back(troubleshooting);
+    } else {
+        m_error.troubleshooting.clear();
+    }
+    return true;
+}
+
+bool ResultTable::AddColumn(const char *name, int32_t type) {
+    if (name == nullptr || type < TYPE_BOOLEAN || type >= TYPE_LAST) {
+        TslLog(TSL_WARNING, "tslData::AddColumn: bad name/type\n");
+        return false;
+    }
+    tslColumn column;
+    column.name = name;
+    column.type = type;
+    // The output list names columns byte for byte; it only selects while
+    // filtering is on, as it stands when the column is added.
+    if (m_filtering && m_request.m_outputKind == OUTPUT_COLUMNLIST) {
+        column.output = false;
+        for (const tslString &target : m_request.m_outputTargets) {
+            if (target == column.name) {
+                column.output = true;
+                break;
+            }
+        }
+    }
+    m_columns.push_back(std::move(column));
+    return true;
+}
+
+bool ResultTable::AddRecord(const char *warning, bool withLinks, const char *first,
+                            const char *firstLink, va_list rest) {
+    if (first == nullptr) {
+        TslLog(TSL_WARNING, "%s", warning);
+        return false;
+    }
+    if (m_request.m_outputKind == OUTPUT_NORECORDS) return false;
+    auto record = std::make_unique<tslRecord>();
+    record->values.reserve(m_columns.size());
+    for (const char *value = first, *link = firstLink; value != nullptr;) {
+        // Starting a UNIQUE lookup's memory access while the rest of the
+        // record is copied hides most of its latency.
+        if (m_filtering) m_filter.Prefetch(record->values.size(), value);
+        record->values.push_back({tslString(value), tslString(link)});
+        value = va_arg(rest, const char *);
+        link = withLinks && value != nullptr ? va_arg(rest, const char *) : nullptr;
+    }
+    return Offer(std::move(record));
+}
+
+std::unique_ptr<tslRecord> ResultTable::NewRecord() const {
+    auto record = std::make_unique<tslRecord>();
+    record->values.resize(m_columns.size());
+    return record;
+}
+
+bool ResultTable::SetRecordValue(tslRecord &record, const char *column, const char *value,
+                                 const char *link) const {
+    if (column == nullptr) return false;
+    const std::string_view name(column);
+    for (std::size_t position = 0; position < m_columns.size(); ++position) {
+        if (m_columns[position].name.view() != name) continue;
+        // A record made before further columns were added grows to reach them.
+        if (record.values.size() <= position) record.values.resize(position + 1);
+        record.values[position].text = value;
+        record.values[position].link = link;
+        return true;
+    }
+    return false;
+}
+
+bool ResultTable::AppendRecord(std::unique_ptr<tslRecord> record) {
+    if (!record) return false;
+    return Offer(std::move(record));
+}
+
+bool ResultTable::Offer(std::unique_ptr<tslRecord> record) {
+    if (m_filtering && !m_filter.Passes(m_request.m_predicates, m_columns, *record, m_records))
+        return false;
+    m_records.push_back(std::move(record));
+    m_filter.Accepted(*m_records.back(), m_filtering);
+    return true;
+}
+
+RecordList ResultTable::TakeRecords() {
+    m_filter.Forget();
+    return std::exchange(m_records, {});
+}
