@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
 
 #include "base/trace_log.h"
 #include "support/harness.h"
@@ -15,11 +14,17 @@ const char *const kRaw = "<KorvaneConfig><Tessel><Raw>true</Raw></Tessel></Korva
 
 // The machine's host name and system description are the only texts that vary.
 std::string JoinedEvents(const std::vector<std::string> &events) {
-    static const std::regex machine(
-        R"re((name%3D"(Hostname|OS)"><%2Ftarget><atom%20value%3D"s%3A)[^"]*)re");
     std::string text;
-    for (const std::string &event : events)
-        text += std::regex_replace(event, machine, "$1@$2@") + "\n";
+    for (std::string event : events) {
+        for (const std::string key : {"Hostname", "OS"}) {
+            const std::string field = "name%3D\"" + key + "\"><%2Ftarget><atom%20value%3D\"s%3A";
+            const std::size_t from = event.find(field);
+            if (from == std::string::npos) continue;
+            const std::size_t at = from + field.size();
+            event.replace(at, event.find('"', at) - at, "@" + key + "@");
+        }
+        text += event + "\n";
+    }
     return text;
 }
 
