@@ -62,7 +62,7 @@ TEST(Golden, LogFileOfFileMode) {
         host.Invoke(nt::ReadFile(nt::SourcePath("examples/requests/sample-age.xml")));
         host.Call("no-such-action");
     }
-    EXPECT_TRUE(nt::MatchesGolden("golden/file-mode.log",
+    EXPECT_TRUE(nt::MatchesGolden("golden/file-mode.trace-file",
                                   nt::Normalised(nt::ReadFile(dir.Path("NtFile.log")))));
 }
 
