@@ -43,6 +43,9 @@ std::string SourcePath(const std::string &relative) {
         std::ofstream(path, std::ios::binary) << actual;
         return ::testing::AssertionSuccess();
     }
+    if (!std::filesystem::exists(path))
+        return ::testing::AssertionFailure()
+               << path << " is missing (NT_UPDATE_GOLDEN=1 writes it)";
     const std::string expected = ReadFile(path);
     if (expected == actual) return ::testing::AssertionSuccess();
     std::size_t at = 0;
