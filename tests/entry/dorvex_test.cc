@@ -59,9 +59,7 @@ TEST(Dorvex, ActionsAnswerTheirCodesAndLogLines) {
         SCOPED_TRACE(std::string(c.action ? c.action : "(null)").substr(0, 20) + " " +
                      std::to_string(c.args));
         nt::Host host;
-        if (c.initialized) {
-            ASSERT_EQ(host.Initialize(), 0);
-        }
+        ASSERT_EQ(c.initialized ? host.Initialize() : 0, 0);
         TslSetLevel(TSL_WARNING);
         host.TakeLog();
         char *response = nullptr;
@@ -75,9 +73,7 @@ TEST(Dorvex, ActionsAnswerTheirCodesAndLogLines) {
         EXPECT_EQ(host.Call(c.action, a1, a2, c.args == kWords ? 3 : 0), c.result);
         EXPECT_EQ(host.TakeLog(), c.log);
         EXPECT_EQ(response != nullptr, c.args == kRequest && c.result == 0);
-        if (response != nullptr) {
-            EXPECT_EQ(host.Call("free", reinterpret_cast<uintptr_t>(response)), 0);
-        }
+        EXPECT_EQ(response ? host.Call("free", reinterpret_cast<uintptr_t>(response)) : 0, 0);
         if (!(c.args == kBlock && c.result == 0)) std::free(block);
     }
 }
