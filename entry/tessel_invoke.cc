@@ -112,7 +112,7 @@ int32_t Tessel::Invoke(const char *, const char *, const char *, void *, const c
     std::size_t size = data->GetResponseLength();
     if (size == 0 || bytes == nullptr) {
         bytes = data->GetResponse();
-        size = data->m_response.size();
+        size = data->GetResponseSize();
     }
     char *block = static_cast<char *>(std::malloc(size + 1));
     if (block == nullptr) throw std::bad_alloc();
@@ -150,7 +150,7 @@ void Tessel::SendExecutionRecord(tslData &request, int32_t result, std::time_t s
     event.AddText("Taxonomy", taxonomy);
     event.AddNumber("cs_bytes", static_cast<uint32_t>(request.m_xmlrequest.size()));
     event.AddNumber("sc_bytes",
-                    length != nullptr ? *length : static_cast<uint32_t>(request.m_response.size()));
+                    length != nullptr ? *length : static_cast<uint32_t>(request.GetResponseSize()));
     event.AddText("cs_method", "Morv");
     event.AddNumber("cs_status", status);
     event.AddText("Method", method);

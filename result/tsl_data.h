@@ -29,6 +29,8 @@ class tslData : public tslRequest {
     tslData &operator=(const tslData &) = delete;
 
     const char *GetResponse() const { return m_response.c_str(); }
+    // Bytes in the response text, without the terminating zero.
+    std::size_t GetResponseSize() const { return m_response.size(); }
     const char *GetResponseBuffer() const { return nullptr; }
     uint32_t GetResponseLength() const { return 0; }
     int32_t GetErrorCode() const { return m_result.Error().code; }
@@ -79,9 +81,6 @@ class tslData : public tslRequest {
     // Writes the response text (table, error or describe form; SOAP envelope
     // when the request came in one; HTTP header in raw mode). Consumes records.
     void BuildResponse();
-    // The response text, written by BuildResponse only. Read it through
-    // GetResponse; the invoke pipeline still reads its length here.
-    tslString m_response;
 
     // ---- catalogue templates -------------------------------------------------
     std::optional<std::string> BuildAnyMethodTemplate(const char *link, const char *method,
@@ -105,6 +104,8 @@ class tslData : public tslRequest {
     bool SetDescription(ApplicationInfo *first, ...);
 
   private:
+    // Written by BuildResponse only.
+    tslString m_response;
     ResultTable m_result{*this};
     Description m_description;
 };
