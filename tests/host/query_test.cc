@@ -22,6 +22,9 @@ TEST(Query, BackslashesReachThePluginAsGiven) {
         << ReadFile(events);
 }
 
+// A table with what the samples lack, printed through the stand-in plug-in.
+const std::string kTricky = std::string(NT_SOURCE_DIR) + "/tests/data/host/tricky-table.xml";
+
 // The width in code points of the widest line.
 std::size_t WidestLine(const std::string &text) {
     std::size_t widest = 0, width = 0;
@@ -48,6 +51,7 @@ TEST(Query, OnATerminalNoLineIsWiderThanTheTerminal) {
         {"stty cols 0; unset COLUMNS", 80, {"Define"}, "define-80.txt"},
         // Cuts fall between characters, never inside one.
         {"stty cols 11", 11, {"Ünïcödé-Täbellé"}, "unicode-11.txt"},
+        {"stty cols 40", 40, {kTricky, "--plugin", FakePlugin()}, "tricky-40.txt"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.setup);
@@ -73,34 +77,42 @@ TEST(Query, OnATerminalNoLineIsWiderThanTheTerminal) {
 const char *const kCheckFormats = R"(
 import csv, io, json, sys, xml.etree.ElementTree as ET
 root = ET.parse(sys.argv[1]).getroot()
-cols = [c.get('NAME') for c in root.iter('COL')]
 recs = [[(v.text or '', v.get('LINK')) for v in r.iter('VAL')] for r in root.iter('REC')]
-recs = [r + [('', None)] * (len(cols) - len(r)) for r in recs]  # short records: empty values
+cols = [c.get('NAME') for c in root.iter('COL')]
+cols += [''] * (max([len(r) for r in recs] + [0]) - len(cols))  # as wide as the widest record
+recs = [r + [('', None)] * (len(cols) - len(r)) for r in recs]
+keys = [c if c and c not in cols[:i] else str(i + 1) for i, c in enumerate(cols)]
 text = open(sys.argv[2], encoding='utf-8', newline='').read()
 rows = list(csv.reader(io.StringIO(text, newline=''), strict=True))
 assert rows == [cols] + [[v for v, _ in r] for r in recs], rows
 again = io.StringIO(newline='')
 csv.writer(again, lineterminator='\r\n').writerows(rows)
 assert again.getvalue() == text, 'not minimal RFC 4180'
-want = [{k: x for c, (v, l) in zip(cols, r) for k, x in [(c, v)] + ([(c + '.link', l)] if l else [])}
+want = [{k: x for c, (v, l) in zip(keys, r) for k, x in [(c, v)] + ([(c + '.link', l)] if l else [])}
         for r in recs]
 objects = json.load(open(sys.argv[3], encoding='utf-8'))
 assert objects == want and all(list(o) == list(w) for o, w in zip(objects, want)), objects
-special = sorted({c for r in rows for v in r for c in v if c in ',"\n'})
+special = sorted({c for r in rows for v in r for c in v if c in ',"\r\n'})
 print(len(recs), sum(1 for r in recs for _, l in r if l), json.dumps(''.join(special)))
 )";
 
 TEST(Query, CsvAndJsonHoldTheCellsOfTheResponse) {
     TempDir dir;
-    const std::pair<const char *, const char *> cases[] = {
-        {"Sample Age", "18 14 \"\\\",\"\n"},
-        {"Define", "4 0 \"\\n\\\"\"\n"},
+    const std::pair<std::vector<std::string>, const char *> cases[] = {
+        {{"Sample Age"}, "18 14 \"\\\",\"\n"},
+        {{"Define"}, "4 0 \"\\n\\\"\"\n"},
+        {{kTricky, "--plugin", FakePlugin()}, "3 1 \"\\n\\r\\\",\"\n"},
     };
-    for (const auto &[table, summary] : cases) {
-        SCOPED_TRACE(table);
-        const CommandResult xml = Host({"query", table, "--xml"});
-        const CommandResult csv = Host({"query", table, "--format", "csv"});
-        const CommandResult json = Host({"query", table, "--format=json"});
+    for (const auto &[args, summary] : cases) {
+        SCOPED_TRACE(args[0]);
+        auto query = [&](std::vector<std::string> options) {
+            options.insert(options.begin(), args.begin(), args.end());
+            options.insert(options.begin(), "query");
+            return Host(options);
+        };
+        const CommandResult xml = query({"--xml"});
+        const CommandResult csv = query({"--format", "csv"});
+        const CommandResult json = query({"--format=json"});
         ASSERT_EQ(xml.exitCode + csv.exitCode + json.exitCode, 0) << csv.err << json.err;
         const CommandResult check =
             RunCommand({"python3", "-c", kCheckFormats, dir.Write("t.xml", xml.out),

@@ -5,9 +5,13 @@
 //   "call:REMOTE:TABLE"      -> CallTessel to REMOTE for a select on TABLE;
 //                               answers "rc=N" and the response text
 //   "fail:N"                 -> answers N and stores no response
+//   a select on table PATH   -> answers the contents of the file PATH (so that
+//                               `korvane-host query PATH` prints any table)
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "dorvex.h"
@@ -48,6 +52,11 @@ std::string Run(const std::string &request) {
             std::free(response);
         }
         return answer;
+    }
+    if (const std::size_t at = request.find("<db name=\""); at != std::string::npos) {
+        const std::size_t end = request.find('"', at + 10);
+        std::ifstream file(request.substr(at + 10, end - at - 10), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     }
     return "unknown request";
 }
