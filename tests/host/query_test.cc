@@ -103,8 +103,10 @@ TEST(Query, CsvAndJsonHoldTheCellsOfTheResponse) {
         {{"Define"}, "4 0 \"\\n\\\"\"\n"},
         {{kTricky, "--plugin", FakePlugin()}, "3 1 \"\\n\\r\\\",\"\n"},
     };
-    for (const auto &[args, summary] : cases) {
-        SCOPED_TRACE(args[0]);
+    for (const auto &[table, summary] : cases) {
+        SCOPED_TRACE(table[0]);
+        const std::vector<std::string> &args =
+            table;  // lambdas cannot capture bindings in clang 14
         auto query = [&](std::vector<std::string> options) {
             options.insert(options.begin(), args.begin(), args.end());
             options.insert(options.begin(), "query");

@@ -18,32 +18,33 @@ TEST(ServeLifecycle, SigtermFinishesTheRequestInFlightThenTerminatesThePlugin) {
     ASSERT_TRUE(server.Start(dir, {"--trace-file", trace, "--events", events}));
     ASSERT_EQ(PostFile(server.Url(), Example("sample-age.xml")).status, 200);
 
-    // One request whose body is still arriving, one idle keep-alive connection.
-    const std::string request = ReadFile(Example("sample-age-detail.xml"));
-    const std::size_t half = request.size() / 2;
-    RawClient inFlight;
-    ASSERT_TRUE(inFlight.Connect(server.Port()));
-    ASSERT_TRUE(inFlight.Send("POST / HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: " +
-                              std::to_string(request.size()) + "\r\n\r\n"));
-    // The go-ahead for the body shows that the server has the request's header.
-    ASSERT_EQ(inFlight.Read(seconds(5), "\r\n\r\n"), "HTTP/1.1 100 Continue\r\n\r\n");
-    ASSERT_TRUE(inFlight.Send(request.substr(0, half)));
-    RawClient idle;
-    ASSERT_TRUE(idle.Connect(server.Port()));
+    {  // the server waits (up to 2 s) for its clients to close too
+        // One request whose body is still arriving, one idle keep-alive connection.
+        const std::string request = ReadFile(Example("sample-age-detail.xml"));
+        const std::size_t half = request.size() / 2;
+        RawClient inFlight;
+        ASSERT_TRUE(inFlight.Connect(server.Port()));
+        ASSERT_TRUE(inFlight.Send("POST / HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: " +
+                                  std::to_string(request.size()) + "\r\n\r\n"));
+        // The go-ahead for the body shows that the server has the request's header.
+        ASSERT_EQ(inFlight.Read(seconds(5), "\r\n\r\n"), "HTTP/1.1 100 Continue\r\n\r\n");
+        ASSERT_TRUE(inFlight.Send(request.substr(0, half)));
+        RawClient idle;
+        ASSERT_TRUE(idle.Connect(server.Port()));
 
-    kill(server.Pid(), SIGTERM);
-    // The listener closes at once, the idle connection is closed ...
-    ASSERT_TRUE(WaitFor([&] { return !RawClient().Connect(server.Port()); }, seconds(5)));
-    bool closed = false;
-    EXPECT_EQ(idle.Read(seconds(5), "", &closed), "");
-    EXPECT_TRUE(closed);
-    // ... and the request in flight is still answered, then closed.
-    ASSERT_TRUE(inFlight.Send(request.substr(half)));
-    closed = false;
-    const std::string answer = inFlight.Read(seconds(10), "", &closed);
-    EXPECT_TRUE(closed);
-    EXPECT_EQ(WithoutDates(answer), Golden("in-flight-answer.txt"));
-
+        kill(server.Pid(), SIGTERM);
+        // The listener closes at once, the idle connection is closed ...
+        ASSERT_TRUE(WaitFor([&] { return !RawClient().Connect(server.Port()); }, seconds(5)));
+        bool closed = false;
+        EXPECT_EQ(idle.Read(seconds(5), "", &closed), "");
+        EXPECT_TRUE(closed);
+        // ... and the request in flight is still answered, then closed.
+        ASSERT_TRUE(inFlight.Send(request.substr(half)));
+        closed = false;
+        const std::string answer = inFlight.Read(seconds(10), "", &closed);
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(WithoutDates(answer), Golden("in-flight-answer.txt"));
+    }
     std::string rest;
     EXPECT_EQ(server.StopWith(0, seconds(10), &rest), 0);
     EXPECT_EQ(rest, "stopped\n");
