@@ -15,7 +15,6 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <regex>
 #include <sstream>
 
 namespace hosttest {
@@ -93,13 +92,24 @@ std::string Fill(std::string text, const std::vector<std::pair<std::string, std:
     return text;
 }
 
-std::string WithoutDates(const std::string &text) {
-    static const std::regex kTitle(R"(^([^\n]*) \((Sun|Mon|Tue|Wed|Thu|Fri|Sat)[^\n]*\n)");
-    static const std::regex kElement(R"(<DATE>[^<]*</DATE>)"), kHeader(R"(\nDate: [^\r\n]*)");
-    const std::string out =
-        std::regex_replace(text, kTitle, "$1 (DATE)\n", std::regex_constants::format_first_only);
-    return std::regex_replace(std::regex_replace(out, kElement, "<DATE>DATE</DATE>"), kHeader,
-                              "\nDate: DATE");
+// Replaces what follows each `open` up to the next of `closers` by `value`.
+void ReplaceAfter(std::string &text, const std::string &open, const char *closers,
+                  const std::string &value) {
+    for (std::size_t at = text.find(open); at != std::string::npos; at = text.find(open, at + 1)) {
+        const std::size_t from = at + open.size();
+        text.replace(from, text.find_first_of(closers, from) - from, value);
+    }
+}
+
+std::string WithoutDates(std::string text) {
+    const std::size_t titleEnd = text.find('\n');
+    for (const char *day : {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"}) {
+        const std::size_t at = text.find(std::string(" (") + day);
+        if (at < titleEnd) text.replace(at, titleEnd - at, " (DATE)");
+    }
+    ReplaceAfter(text, "<DATE>", "<", "DATE");
+    ReplaceAfter(text, "\nDate: ", "\r\n", "DATE");
+    return text;
 }
 
 TempDir::TempDir() {
@@ -178,11 +188,11 @@ bool ServeProcess::Start(const TempDir &dir, const std::vector<std::string> &arg
         if (read(m_stdout, &c, 1) != 1) return false;
         if (c != '\n') m_firstLine += c;
     }
-    static const std::regex kListening(R"(listening on 127\.0\.0\.1:(\d+)( \(https\))?)");
-    std::smatch match;
-    if (!std::regex_match(m_firstLine, match, kListening)) return false;
-    m_port = std::atoi(match[1].str().c_str());
-    return true;
+    const std::string prefix = "listening on 127.0.0.1:";
+    m_port = m_firstLine.rfind(prefix, 0) == 0 ? std::atoi(m_firstLine.c_str() + prefix.size()) : 0;
+    const std::string rest = m_firstLine.substr(
+        std::min(m_firstLine.size(), prefix.size() + std::to_string(m_port).size()));
+    return m_port > 0 && (rest.empty() || rest == " (https)");
 }
 
 std::string ServeProcess::Url(const std::string &path, const char *scheme) const {
@@ -261,7 +271,7 @@ std::string Transcript(const std::string &golden) {
             words.insert(words.begin(), {"curl", "-sSi"});
             run = RunCommand(words);
         }
-        run.out = std::regex_replace(run.out, std::regex("\r\n"), "\n");
+        run.out = Fill(run.out, {{"\r\n", "\n"}});
         transcript += "exit " + std::to_string(run.exitCode) + "\n";
         if (!run.out.empty()) transcript += "stdout:\n" + WithoutDates(run.out);
         if (!run.err.empty()) transcript += "stderr:\n" + run.err;

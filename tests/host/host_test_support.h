@@ -29,7 +29,7 @@ std::string Golden(const std::string &name);
 std::string Fill(std::string text, const std::vector<std::pair<std::string, std::string>> &values);
 // The text with the date in a table's title line (whole or cut) and the
 // contents of every DATE element replaced by "DATE".
-std::string WithoutDates(const std::string &text);
+std::string WithoutDates(std::string text);
 
 // A fresh directory under /tmp, removed with everything in it.
 class TempDir {

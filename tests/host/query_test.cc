@@ -2,8 +2,6 @@
 // given width, and in the machine formats read back by Python.
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "host_test_support.h"
 
 namespace hosttest {
@@ -58,7 +56,7 @@ TEST(Query, OnATerminalNoLineIsWiderThanTheTerminal) {
         std::string command = c.setup + "; exec '" + NT_HOST_PATH + "' query";
         for (const std::string &arg : c.args) command += " '" + arg + "'";
         const CommandResult run = RunCommand({"script", "-qec", command, "/dev/null"});
-        const std::string out = std::regex_replace(run.out, std::regex("\r\n"), "\n");
+        const std::string out = Fill(run.out, {{"\r\n", "\n"}});
         EXPECT_EQ(WithoutDates(out), Golden(c.golden));
         EXPECT_LE(WidestLine(out), c.columns);
     }
@@ -68,7 +66,7 @@ TEST(Query, OnATerminalNoLineIsWiderThanTheTerminal) {
          std::string("stty cols 80; exec ") + NT_HOST_PATH + " query Define --wide", "/dev/null"});
     const std::string whole = WithoutDates(Host({"query", "Define"}).out);
     EXPECT_GT(WidestLine(whole), 700u);
-    EXPECT_EQ(WithoutDates(std::regex_replace(wide.out, std::regex("\r\n"), "\n")), whole);
+    EXPECT_EQ(WithoutDates(Fill(wide.out, {{"\r\n", "\n"}})), whole);
 }
 
 // Reads the --xml document as the oracle and checks that the CSV and the JSON

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -175,16 +174,18 @@ TEST_F(ServeTest, MetricsAndEventsCountWhatWasServed) {
     gethostname(host, sizeof host - 1);
     utsname system{};
     uname(&system);
-    EXPECT_EQ(
-        std::regex_replace(lines[0], std::regex(R"re(("Date"|"Execution Time \(seconds\)"):\d+)re"),
-                           "$1:N") +
-            "\n",
-        Fill(Golden("event-sample-age.json"),
-             {{"CS_BYTES", std::to_string(ReadFile(Example("sample-age.xml")).size())},
-              {"SC_BYTES", std::to_string(InvokeAnswer(Example("sample-age.xml")).size() -
-                                          std::string("DATE").size() + 25)},
-              {"HOST", host},
-              {"RELEASE", system.release}}));
+    std::string first = lines[0] + "\n";
+    for (const std::string key : {"\"Date\":", "\"Execution Time (seconds)\":"}) {
+        const std::size_t at = first.find(key) + key.size();
+        first.replace(at, first.find_first_not_of("0123456789", at) - at, "N");
+    }
+    EXPECT_EQ(first,
+              Fill(Golden("event-sample-age.json"),
+                   {{"CS_BYTES", std::to_string(ReadFile(Example("sample-age.xml")).size())},
+                    {"SC_BYTES", std::to_string(InvokeAnswer(Example("sample-age.xml")).size() -
+                                                std::string("DATE").size() + 25)},
+                    {"HOST", host},
+                    {"RELEASE", system.release}}));
     EXPECT_NE(lines[6].find("\"cs_status\":404,\"Method\":\"No \\\"& Such\","), std::string::npos)
         << lines[6];
 }
