@@ -10,66 +10,21 @@
 #include <memory>
 #include <new>
 
-#include "krypa/error_stack.h"
+#include "krypa/call.h"
 
 namespace {
 
-struct PkeyFree {
-    void operator()(EVP_PKEY *key) const { EVP_PKEY_free(key); }
-};
-struct PkeyCtxFree {
-    void operator()(EVP_PKEY_CTX *ctx) const { EVP_PKEY_CTX_free(ctx); }
-};
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX *ctx) const { EVP_MD_CTX_free(ctx); }
-};
-struct MallocFree {
-    void operator()(unsigned char *buffer) const { std::free(buffer); }
-};
-using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
-using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
-using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
-using BufferPtr = std::unique_ptr<unsigned char, MallocFree>;
+using krypa::BufferPtr;
+using krypa::Call;
+using krypa::kMaxRsaBits;
+using krypa::kMinRsaBits;
+using krypa::Make;
+using krypa::MdCtxPtr;
+using krypa::PkeyCtxPtr;
+using krypa::PkeyPtr;
 
-// Below 1024 bits a modulus can be factored; above 16384 OpenSSL refuses the
-// operations anyway, and a public operation's cost grows with the size.
-constexpr int kMinRsaBits = 1024;
-constexpr int kMaxRsaBits = 16384;
 // The DER of the largest accepted key with any sane exponent stays well inside this.
 constexpr std::size_t kMaxKeyDerBytes = 4096;
-
-// One public call: entries OpenSSL queues on the way are noise when the call
-// succeeds (a rejected form is retried as the other) and are removed again;
-// when it fails they move onto krypa's error stack under krypa's own entry.
-class Call {
-  public:
-    Call() { ERR_set_mark(); }
-    ~Call() {
-        if (!failed_) ERR_pop_to_mark();
-    }
-    Call(const Call &) = delete;
-    Call &operator=(const Call &) = delete;
-
-    int32_t Fail(int32_t status, const char *what, int line) {
-        failed_ = true;
-        ERR_clear_last_mark();
-        krypa::MoveOpenSslErrors();
-        krypa::PushError(-status, what, __FILE_NAME__, line);
-        return status;
-    }
-
-  private:
-    bool failed_ = false;
-};
-
-template <typename T>
-std::unique_ptr<T> Make() {
-    try {
-        return std::make_unique<T>();
-    } catch (const std::bad_alloc &) {
-        return nullptr;
-    }
-}
 
 // The whole input must be the one key: trailing bytes reject it.
 PkeyPtr ParseSubjectPublicKeyInfo(const unsigned char *der, std::size_t size) {
@@ -130,9 +85,8 @@ int32_t krypa_keygen_import_rsa_pub_key(krypa_keygen *keygen, const unsigned cha
         return call.Fail(KRYPA_E_KEY, "krypa_keygen_import_rsa_pub_key: not an RSA public key",
                          __LINE__);
     }
-    // Only plain RSA: the padding modes below are not defined for RSA-PSS keys.
     const int bits = EVP_PKEY_get_bits(pkey.get());
-    if (!EVP_PKEY_is_a(pkey.get(), "RSA") || bits < keygen->minBits || bits > keygen->maxBits) {
+    if (!krypa::IsUsableRsa(pkey.get()) || bits < keygen->minBits || bits > keygen->maxBits) {
         return call.Fail(KRYPA_E_KEY, "krypa_keygen_import_rsa_pub_key: unsupported key", __LINE__);
     }
     std::unique_ptr<krypa_key> key = Make<krypa_key>();

@@ -1,5 +1,6 @@
 // libkrypa: RSA public-key import, public decryption and signature
-// verification over OpenSSL 3, behind a small C interface.
+// verification over OpenSSL 3, behind a small C interface; and, for the key
+// tooling, key generation, credential blocks and signing.
 //
 // Statuses: every function returning int32_t gives a value >= 0 on success and
 // one of the negative KRYPA_E_* codes on failure. A failure also pushes at least
@@ -74,6 +75,49 @@ int32_t krypa_verify_update(krypa_verify *ctx, const void *data, size_t size) KR
 int32_t krypa_verify_final(krypa_verify *ctx, const unsigned char *signature,
                            size_t size) KRYPA_NOTHROW;
 void krypa_verify_release(krypa_verify *ctx) KRYPA_NOTHROW;
+
+// ---- Key tooling: private keys, credential blocks and signatures ----------
+// For the operators' tools, not for the plug-in. The formats are the ones the
+// openssl command reads and writes: PEM private keys (PKCS#8, or PKCS#1
+// "RSA PRIVATE KEY" when reading), DER public keys, raw PKCS#1 v1.5 blocks and
+// signatures. A private key, like a public one, is never changed after it is
+// made, so threads may share it.
+typedef struct krypa_private_key krypa_private_key;
+
+// Forms of krypa_private_key_public_der: PKCS#1 RSAPublicKey (140 bytes for a
+// 1024-bit key, so its base64 ends in one "=") or SubjectPublicKeyInfo.
+#define KRYPA_PUB_PKCS1 1
+#define KRYPA_PUB_SPKI 2
+
+// A new RSA key of `bits` (1024 to 16384) with public exponent 65537.
+int32_t krypa_rsa_generate(int32_t bits, krypa_private_key **out) KRYPA_NOTHROW;
+// Reads an unencrypted PEM RSA private key of 1024 to 16384 bits from `size`
+// bytes; an encrypted key fails (nothing ever prompts for a passphrase).
+int32_t krypa_private_key_read_pem(const char *pem, size_t size,
+                                   krypa_private_key **out) KRYPA_NOTHROW;
+// The key as unencrypted PKCS#8 PEM: *out is a zero-terminated text of *size
+// bytes (terminator not counted) for krypa_mem_free.
+int32_t krypa_private_key_write_pem(const krypa_private_key *key, char **out,
+                                    size_t *size) KRYPA_NOTHROW;
+// The public half as DER in `form` (KRYPA_PUB_*): *out for krypa_mem_free.
+int32_t krypa_private_key_public_der(const krypa_private_key *key, int32_t form,
+                                     unsigned char **out, size_t *size) KRYPA_NOTHROW;
+// The modulus size in bits.
+int32_t krypa_private_key_bits(const krypa_private_key *key) KRYPA_NOTHROW;
+void krypa_private_key_release(krypa_private_key *key) KRYPA_NOTHROW;
+
+// Encrypts `size` bytes (at most the modulus size less 11) into one block of
+// the modulus size with the private key in `mode` (KRYPA_MODE_PKCS1 only):
+// what krypa_rsa_public_decrypt reverses. Returns the block length; *out is
+// the block for krypa_mem_free.
+int32_t krypa_rsa_private_encrypt(const krypa_private_key *key, int32_t mode,
+                                  const unsigned char *in, size_t size,
+                                  unsigned char **out) KRYPA_NOTHROW;
+// Signs `size` bytes with algorithm `alg` (KRYPA_ALG_RSA_SHA256 only): what
+// krypa_verify_* accepts. Returns the signature length; *out the signature
+// for krypa_mem_free.
+int32_t krypa_sign(int32_t alg, const krypa_private_key *key, const void *data, size_t size,
+                   unsigned char **out) KRYPA_NOTHROW;
 
 // The calling thread's error stack: entries from OpenSSL's error queue and
 // krypa's own, the most recent on top. A failed call moves the whole OpenSSL
