@@ -1,9 +1,10 @@
+#include "entry/application_hook.h"
+
 #include <cstring>
 #include <memory>
 #include <utility>
 
 #include "app/norlo_tessel.h"
-#include "entry/application_hook.h"
 #include "entry/tessel.h"
 #include "result/tsl_data.h"
 

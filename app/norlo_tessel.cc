@@ -1,12 +1,16 @@
 #include "app/norlo_tessel.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <string_view>
 
+#include "app/wide_text.h"
 #include "base/clock.h"
 #include "base/trace_log.h"
 #include "entry/tessel.h"
+#include "halcyra/halcyra_server.h"
 #include "pellog/pellog.h"
 #include "request/tsl_util.h"
 #include "result/tsl_data.h"
@@ -25,7 +29,15 @@ const DispatchEntry kDispatch[] = {
     {"Define", &NorloTessel::sDefine},
     {"Sample Age", &NorloTessel::sAge},
     {"Sample Age Detail", &NorloTessel::sAgeDetail},
+    {"Norlo Server - Configuration", &NorloTessel::sNLXConfigurations},
+    {"Norlo Server - Default Configuration", &NorloTessel::sNLXDefaultConfiguration},
+    {"Norlo Server - Organization Tree", &NorloTessel::sNLXOrganization},
+    {"Norlo Server - Users", &NorloTessel::sNLXUser},
+    {"Norlo Server - Message Log", &NorloTessel::sNLXMessageLog},
 };
+
+// Used when this machine's name cannot be found.
+constexpr char16_t kDefaultServerName[] = u"localhost";
 
 const char *OrDefault(const tslString &text, const char *fallback) {
     return text.empty() ? fallback : text.c_str();
@@ -51,9 +63,29 @@ NorloTessel::NorloTessel(const Tessel &tessel) : m_tessel(tessel) {
         if (m_eventInterval < 1) m_eventInterval = kDefaultEventInterval;
         TslLog(TSL_TRACE, "NorloTessel: set EventTime to %d seconds\n", m_eventInterval);
     }
-    m_serverName = u"localhost";
+    m_server = std::make_unique<HBKServer>();
+    m_serverName = kDefaultServerName;
     m_serverPort = kServerPort;
     pllStartUpTracing(0);
+}
+
+// The server object goes with the application: this library can release it.
+NorloTessel::~NorloTessel() = default;
+
+std::mutex &NorloTessel::ServerLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+void NorloTessel::UseLocalServer() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) == 0 && name[0] != '\0') m_serverName = Wide(name);
+    m_serverPort = kServerPort;
+}
+
+bool NorloTessel::ConnectServer() {
+    UseLocalServer();
+    return m_server->Connect(m_serverName, m_serverPort) != 0;
 }
 
 void NorloTessel::LogRequest(const tslData &request) const {

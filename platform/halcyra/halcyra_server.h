@@ -36,10 +36,14 @@
 // Threads. A server and the objects reached through it are used by one thread
 // at a time. Different servers, and HBKUser objects, may be used from several
 // threads at once; the cache they share is locked inside the library.
-// Connect and Refresh initialise and terminate Xerces-C in a balanced pair
-// around a parse (the count is Xerces-C's own, so an initialised library stays
-// initialised); the process must not run XMLPlatformUtils::Initialize or
-// Terminate at the same time as them.
+// Xerces-C. Connect and Refresh parse with Xerces-C but never initialise or
+// terminate it: the process initialises it (XMLPlatformUtils::Initialize)
+// before the first Connect and keeps it initialised while any Connect or
+// Refresh runs; the plug-in does so from "initialize" to "terminate". Its
+// initialisation count is not thread-safe, so a library that bumped it around
+// each parse would race with the process's own Initialize and Terminate.
+// While Xerces-C is not initialised, Connect fails with kErrorNoXml (and a
+// state file is not marked as read).
 //
 // Texts are UTF-16, converted in full from the document. An absent attribute
 // reads as the empty text or 0. Nothing here throws but std::bad_alloc.
@@ -73,6 +77,7 @@ inline constexpr long kMaxBackupSets = 65536;         // the backupSets count of
 inline constexpr std::string_view kErrorUnreadable = "IDS_STATE_UNREADABLE";
 inline constexpr std::string_view kErrorInvalid = "IDS_STATE_INVALID";
 inline constexpr std::string_view kErrorLimit = "IDS_STATE_LIMIT";
+inline constexpr std::string_view kErrorNoXml = "IDS_XML_UNINITIALIZED";
 // Error id of indexed access outside a collection.
 inline constexpr std::string_view kErrorBadIndex = "IDS_BADINDEX";
 // Error id of the changes a read-only server refuses.

@@ -53,8 +53,9 @@ struct LoadResult {
     std::string_view error;
 };
 
-// Parses one state document. Initialises and terminates Xerces-C around the
-// parse; callers serialise it with any other Xerces-C initialisation.
+// Parses one state document with a reader of its own. Xerces-C must be
+// initialised (see the top of halcyra_server.h); this never initialises or
+// terminates it, so parses may run beside other parses of the process.
 LoadResult ParseState(std::string_view document);
 
 // The built-in sample server's document.

@@ -5,7 +5,6 @@
 #include <xercesc/sax2/DefaultHandler.hpp>
 #include <xercesc/sax2/SAX2XMLReader.hpp>
 #include <xercesc/sax2/XMLReaderFactory.hpp>
-#include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
@@ -26,15 +25,6 @@ constexpr XMLSize_t kEntityExpansionLimit = 1000;
 // Thrown from the handler to end a parse; Xerces-C lets it through.
 struct Rejected {
     std::string_view error;
-};
-
-// Balances Xerces-C's reference-counted initialisation around one parse.
-class XercesScope {
-  public:
-    XercesScope() { XMLPlatformUtils::Initialize(); }
-    ~XercesScope() { XMLPlatformUtils::Terminate(); }
-    XercesScope(const XercesScope &) = delete;
-    XercesScope &operator=(const XercesScope &) = delete;
 };
 
 // Decimal digits, at least one; anything else makes the document invalid.
@@ -223,7 +213,6 @@ LoadResult ParseState(std::string_view document) {
     if (document.size() > kMaxStateBytes) return {nullptr, kErrorLimit};
     auto state = std::make_shared<State>();
     try {
-        XercesScope xerces;
         SecurityManager security;
         security.setEntityExpansionLimit(kEntityExpansionLimit);
         std::unique_ptr<SAX2XMLReader, ReaderDeleter> reader(XMLReaderFactory::createXMLReader());

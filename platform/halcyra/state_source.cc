@@ -10,6 +10,7 @@
 #include <ctime>
 #include <mutex>
 #include <unordered_map>
+#include <xercesc/util/PlatformUtils.hpp>
 
 #include "halcyra/session.h"
 
@@ -190,6 +191,9 @@ unsigned long StateLoadCount() {
 }
 
 LoadResult LoadCurrentState() {
+    // Set by XMLPlatformUtils::Initialize and cleared by the last Terminate,
+    // neither of which may run beside this (see halcyra_server.h).
+    if (xercesc::XMLPlatformUtils::fgMemoryManager == nullptr) return {nullptr, kErrorNoXml};
     const char *path = std::getenv("NORLO_SERVER_STATE");
     return WithCache([&](Cache &s) {
         if (path != nullptr && *path != '\0') return LoadFile(s, path);

@@ -1,30 +1,108 @@
 #include "pellog/pellog.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 namespace {
-std::mutex g_pellogMutex;
+
+// The open trace file. Never destroyed: traces may come from static
+// destructors of other libraries.
+struct TraceFile {
+    std::mutex mutex;
+    std::string path;  // what `fd` was opened for
+    int fd = -1;
+};
+
+TraceFile &TheFile() {
+    static TraceFile *const file = std::make_unique<TraceFile>().release();  // deliberately kept
+    return *file;
 }
+
+// `text` with line structure and backslashes escaped, as one line.
+std::string OneLine(std::string_view text) {
+    std::string line;
+    line.reserve(text.size() + 1);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            line += "\\n";
+        } else if (c == '\r') {
+            line += "\\r";
+        } else if (c == '\\') {
+            line += "\\\\";
+        } else if ((byte < 0x20 && c != '\t') || byte == 0x7F) {
+            static constexpr char kHex[] = "0123456789abcdef";
+            line += "\\x";
+            line += kHex[byte >> 4];
+            line += kHex[byte & 0xF];
+        } else {
+            line += c;
+        }
+    }
+    line += '\n';
+    return line;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// The whole expansion of `format`; false when vsnprintf refuses it.
+bool Format(std::string &out, const char *format, va_list args) {
+    va_list again;
+    va_copy(again, args);
+    char small[512];
+    const int needed = std::vsnprintf(small, sizeof small, format, args);
+    bool done = needed >= 0;
+    if (done && static_cast<std::size_t>(needed) < sizeof small) {
+        out.assign(small, static_cast<std::size_t>(needed));
+    } else if (done) {
+        out.resize(static_cast<std::size_t>(needed) + 1);
+        done = std::vsnprintf(out.data(), out.size(), format, again) == needed;
+        out.resize(static_cast<std::size_t>(needed));
+    }
+    va_end(again);
+    return done;
+}
+
+}  // namespace
 
 void pllStartUpTracing(int) {}
 
 void pllTrace(const char *format, ...) {
     const char *path = std::getenv("PELLOG_FILE");
     if (path == nullptr || *path == '\0' || format == nullptr) return;
-    char line[4096];
+    const int savedErrno = errno;
+    std::string text;
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    const bool formatted = Format(text, format, args);
     va_end(args);
-    std::lock_guard<std::mutex> lock(g_pellogMutex);
-    if (FILE *f = std::fopen(path, "a")) {
-        std::fputs(line, f);
-        // One trace, one line, whatever the caller's format ended with.
-        size_t n = std::char_traits<char>::length(line);
-        if (n == 0 || line[n - 1] != '\n') std::fputc('\n', f);
-        std::fclose(f);
+    if (formatted) {
+        const std::string line = OneLine(text);
+        TraceFile &file = TheFile();
+        std::lock_guard<std::mutex> lock(file.mutex);
+        if (file.fd < 0 || file.path != path) {
+            if (file.fd >= 0) ::close(file.fd);
+            file.fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+            file.path = file.fd >= 0 ? path : "";
+        }
+        if (file.fd >= 0) WriteAll(file.fd, line);
     }
+    errno = savedErrno;
 }

@@ -15,10 +15,20 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <xercesc/util/PlatformUtils.hpp>
 
 #include "halcyra/halcyra_server.h"
 
 namespace {
+
+// The library parses with the process's Xerces-C and refuses to without it.
+const std::string kXercesBefore = [] {
+    HBKServer server;
+    server.Connect(u"", 0);
+    const HBKError *e = server.GetLastError();
+    xercesc::XMLPlatformUtils::Initialize();
+    return e ? e->id : "connected";
+}();
 
 const std::string kData = NT_SOURCE_DIR "/tests/data/platform/halcyra/";
 
@@ -179,6 +189,7 @@ TEST(HalcyraState, RefusedDocumentsAndLimits) {
 }
 
 TEST(HalcyraState, FilesThatCannotBeReadAreRefused) {
+    EXPECT_EQ(kXercesBefore, "IDS_XML_UNINITIALIZED");
     StateFile file;
     HBKServer server;
     EXPECT_EQ(Refusal(server), "HBKServer::Connect IDS_STATE_UNREADABLE 0");  // missing
