@@ -20,6 +20,7 @@ struct Command {
 Command AddServeCommand(CLI::App &program);
 Command AddInvokeCommand(CLI::App &program);
 Command AddQueryCommand(CLI::App &program);
+Command AddPkiCommand(CLI::App &program);
 
 // "--name N": a whole decimal number from `min` to `max`; the range is added
 // to `help`. Only decimal digits count (CLI11 alone would read "010" as

@@ -40,9 +40,9 @@ int main(int argc, char **argv) {
     // Options given twice count with their last value; CLI11 would refuse them.
     program.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     program.require_subcommand(0, 1);
-    const std::vector<korvane::Command> commands = {korvane::AddServeCommand(program),
-                                                    korvane::AddInvokeCommand(program),
-                                                    korvane::AddQueryCommand(program)};
+    const std::vector<korvane::Command> commands = {
+        korvane::AddServeCommand(program), korvane::AddInvokeCommand(program),
+        korvane::AddQueryCommand(program), korvane::AddPkiCommand(program)};
     CLI::App *help = program.add_subcommand("help", "the same as --help")->group("");
     try {
         program.parse(argc, argv);
