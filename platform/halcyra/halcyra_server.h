@@ -86,6 +86,10 @@ inline constexpr std::string_view kErrorReadOnly = "IDS_READONLY";
 // Number of state documents parsed so far in this process (the built-in sample
 // and documents found invalid included). Thread-safe. For tests of re-reading.
 unsigned long StateLoadCount();
+// Number of Refresh calls on any object so far (the collection's, a
+// configuration's or a node's), whatever they found. Thread-safe. For tests
+// of when callers refresh.
+unsigned long RefreshCount();
 
 }  // namespace halcyra
 

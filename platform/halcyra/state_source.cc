@@ -18,6 +18,7 @@ namespace halcyra {
 namespace {
 
 std::atomic<unsigned long> g_loads{0};
+std::atomic<unsigned long> g_refreshes{0};
 
 // What identifies one version of a file without reading it.
 struct FileId {
@@ -190,6 +191,10 @@ unsigned long StateLoadCount() {
     return g_loads.load(std::memory_order_relaxed);
 }
 
+unsigned long RefreshCount() {
+    return g_refreshes.load(std::memory_order_relaxed);
+}
+
 LoadResult LoadCurrentState() {
     // Set by XMLPlatformUtils::Initialize and cleared by the last Terminate,
     // neither of which may run beside this (see halcyra_server.h).
@@ -249,6 +254,7 @@ std::shared_ptr<const State> Session::Connect(std::string_view &error) {
 }
 
 std::shared_ptr<const State> Session::Refresh() {
+    g_refreshes.fetch_add(1, std::memory_order_relaxed);
     if (!m_connected) return nullptr;
     LoadResult loaded = LoadCurrentState();
     if (loaded.state) Publish(loaded.state);

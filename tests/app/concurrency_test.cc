@@ -11,7 +11,9 @@ namespace {
 TEST(Concurrency, EightThreadsGiveTheResponsesOfLoneInvokes) {
     std::vector<std::string> requests;
     for (const char *name : {"sample-age.xml", "sample-age-detail.soap.xml", "define.xml",
-                             "norlo-server-users.xml", "describe.soap.xml"})
+                             "norlo-server-users.xml", "norlo-server-organization-tree.soap.xml",
+                             "norlo-server-message-log.xml", "norlo-server-configuration.xml",
+                             "norlo-server-default-configuration.soap.xml", "describe.soap.xml"})
         requests.push_back(nt::ReadFile(nt::SourcePath("examples/requests/") + name));
     nt::Host host;
     ASSERT_EQ(host.Initialize(), 0);
