@@ -18,6 +18,11 @@ Starting korvane-host on http://$listen/ (Ctrl-C stops it). Try, in another term
 
   $host query "Sample Age" --config $config
 
+  $host query "Norlo Server - Users" --config $config
+
+The backup server tables answer from the built-in sample server unless NORLO_SERVER_STATE
+names a state document (in the environment of the query, or of this server).
+
 The plug-in's trace goes to $build/korvane-trace.log; events are printed below.
 EOT
 exec "$host" serve --listen "$listen" --config "$config" --trace-file "$build/korvane-trace.log"

@@ -1,0 +1,93 @@
+#include "material.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+namespace sec {
+
+namespace {
+
+// issuer/other/stranger (1024) and sender (2048) keys: NAME.pem, NAME.pub (base64 of
+// PKCS#1 DER), issuer.spki (base64 of SubjectPublicKeyInfo, no "=" at its end).
+// NAME.cred: base64 of 117-byte slices of NAME.plain signed by an issuer with
+// `openssl rsautl -sign`, NAME.bin its bytes. covered: a request with its two
+// attributes cut out; covered.sig its signature over the text and its zero
+// byte (`openssl dgst -sha256 -sign`), nozero.sig the one without it.
+const char *const kScript = R"(set -e; exec 2>/dev/null
+for k in issuer other stranger; do openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out $k.pem; done
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out sender.pem
+for k in issuer other sender; do
+  openssl rsa -in $k.pem -RSAPublicKey_out -outform DER | base64 -w0 > $k.pub
+  openssl rsa -in $k.pem -pubout -out $k.pub.pem
+done
+openssl rsa -in issuer.pem -pubout -outform DER | base64 -w0 > issuer.spki
+cred() {
+  printf '%s' "$3" > $1.plain; split -b 117 -d -a 3 $1.plain $1.part.
+  for p in $1.part.*; do openssl rsautl -sign -inkey $2.pem -in $p; done > $1.bin
+  base64 -w0 $1.bin > $1.cred; rm $1.part.*
+}
+S=$(cat sender.pub); E=1700000000
+cred valid issuer "f1:f2:$S:$E"
+cred colons issuer "a::b:$S:$E:extra"
+cred untrusted stranger "f1:f2:$S:$E"
+cred three issuer "f1:$S:$E"
+cred badkey issuer "f1:f2:QUJD:$E"
+cred garbage issuer "no fields at all"
+printf '<tesselrequest   version="V02.0" transactionid="t1"><select><output><all/></output><from><db name="Define"/></from><where></where></select></tesselrequest>' > covered
+{ cat covered; printf '\0'; } | openssl dgst -sha256 -sign sender.pem | base64 -w0 > covered.sig
+openssl dgst -sha256 -sign sender.pem covered | base64 -w0 > nozero.sig
+)";
+
+struct Directory {
+    Directory() {
+        const std::string script = "cd '" + path.string() + "' && { " + kScript + "\n}";
+        EXPECT_EQ(std::system(script.c_str()), 0) << "openssl could not make the material";
+    }
+    ~Directory() { std::filesystem::remove_all(path); }
+    char name[22] = "/tmp/sec_test.XXXXXX";
+    std::filesystem::path path = ::mkdtemp(name);
+    std::map<std::string, std::string> files;
+};
+
+Directory &Dir() {
+    static Directory directory;
+    return directory;
+}
+
+}  // namespace
+
+std::string MaterialPath(const std::string &name) {
+    return (Dir().path / name).string();
+}
+
+const std::string &Material(const std::string &name) {
+    Directory &dir = Dir();
+    auto [it, fresh] = dir.files.try_emplace(name);
+    if (fresh) {
+        std::ifstream in(dir.path / name, std::ios::binary);
+        EXPECT_TRUE(in) << name;
+        it->second.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    return it->second;
+}
+
+std::string Run(const std::string &command, int *status) {
+    std::string out;
+    FILE *pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return out;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+    const int raw = ::pclose(pipe);
+    if (status != nullptr) *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return out;
+}
+
+}  // namespace sec
