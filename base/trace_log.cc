@@ -94,6 +94,8 @@ void TslLog(int level, const char *format, ...) {
     const std::size_t body =
         std::min<std::size_t>(static_cast<std::size_t>(wanted), kTslMessageBytes - 1);
     const std::size_t total = prefix + body;
+    // A cut message still ends its line, or the next one would be glued onto it.
+    if (static_cast<std::size_t>(wanted) > body) line[total - 1] = '\n';
 
     // One write(2) of a whole line up to PIPE_BUF bytes is never interleaved
     // with another (pipes by POSIX; files and terminals by the kernel's own

@@ -16,7 +16,8 @@ enum TslLevel : int {
     TSL_FILE = 4,
 };
 
-// Longest message behind the prefix, including its terminating zero.
+// Longest message behind the prefix, including its terminating zero. A longer
+// message is cut to fit, and its last byte kept becomes a line feed.
 inline constexpr std::size_t kTslMessageBytes = 8172;
 
 // Writes one message when `level` passes the current level (at level 4 every

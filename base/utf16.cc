@@ -14,7 +14,14 @@ void AppendUtf8FromUtf16(std::string &out, const char16_t *s, std::size_t units)
     for (std::size_t i = 0; i < units; ++i) {
         std::uint32_t cp = s[i];
         if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
+            // Runs of ASCII (most of any request) are copied in one go.
+            std::size_t end = i + 1;
+            while (end < units && s[end] < 0x80) ++end;
+            const std::size_t at = out.size();
+            out.resize(at + (end - i));
+            char *to = out.data() + at;
+            for (; i < end; ++i) *to++ = static_cast<char>(s[i]);
+            --i;
             continue;
         }
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units && s[i + 1] >= 0xDC00 &&

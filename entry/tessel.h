@@ -34,6 +34,8 @@ class Tessel {
     Tessel &operator=(const Tessel &) = delete;
 
     // The whole invoke pipeline for one request; see dorvex.h for the arguments.
+    // The request record, the log lines and the choice to send an execution
+    // record use the version and names of this call (null reads as "").
     int32_t Invoke(const char *version, const char *tesselName, const char *dispatchName, void *jvm,
                    const char *request, char **response, const char *optionalText,
                    const char *remoteAddress, void *requestData, uint32_t *length);

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "base/clock.h"
 #include "base/trace_log.h"
@@ -18,13 +19,31 @@ namespace {
 
 constexpr std::size_t kLargeAtom = 512;
 constexpr std::size_t kMethodNameLimit = 1023;
+// The log cuts every message at kTslMessageBytes anyway; a precision that large
+// leaves the lines as they are and spares formatting a request of megabytes.
+constexpr int kLoggedBytes = static_cast<int>(kTslMessageBytes);
 
 bool IsPasswordTarget(const tslString &target) {
     return strcasecmp(target.c_str(), "password") == 0;
 }
 
+// Parenthesis counts up to this are written out one by one; a larger count
+// (the request may say 2^31 - 1) is written once with its number, so the text
+// stays within a few bytes per predicate.
+constexpr int32_t kParensWrittenOut = 64;
+
+void AppendParens(std::string &text, int32_t count, std::string_view one, const char *many) {
+    if (count > kParensWrittenOut) {
+        text += many;
+        text += std::to_string(count);
+        if (one.front() == '(') text += ' ';
+        return;
+    }
+    for (int32_t i = 0; i < count; ++i) text += one;
+}
+
 // The where-clause as one line for the execution record; passwords masked,
-// large values summarised.
+// large values and large parenthesis counts summarised.
 std::string FiltersText(const std::vector<Predicate> &predicates) {
     std::string text;
     for (const Predicate &p : predicates) {
@@ -33,7 +52,7 @@ std::string FiltersText(const std::vector<Predicate> &predicates) {
             text += tslUtil::LogicName(p.logic);
             text += ' ';
         }
-        for (int32_t i = 0; i < p.lparen; ++i) text += "( ";
+        AppendParens(text, p.lparen, "( ", "(x");
         text += '\'';
         text += p.target.view();
         text += "' ";
@@ -47,37 +66,40 @@ std::string FiltersText(const std::vector<Predicate> &predicates) {
             text += p.atom.view();
         }
         text += '\'';
-        for (int32_t i = 0; i < p.rparen; ++i) text += " )";
+        AppendParens(text, p.rparen, " )", " )x");
     }
     return text;
 }
 
 // Keeps the event and key traffic of the Varnix plug-in from producing events.
-bool IsVarnixOwnTraffic(const tslString &tessel, const tslString &dispatch,
+bool IsVarnixOwnTraffic(std::string_view tessel, std::string_view dispatch,
                         const tslString &method) {
-    return tessel == std::string_view("Varnix") && dispatch == std::string_view("Dorvex") &&
+    return tessel == "Varnix" && dispatch == "Dorvex" &&
            (method == std::string_view("EventSend") || method == std::string_view("GetPublicKey") ||
             method == std::string_view("SafDeliver"));
 }
 
 }  // namespace
 
-int32_t Tessel::Invoke(const char *, const char *, const char *, void *, const char *request,
-                       char **response, const char *optionalText, const char *remoteAddress,
-                       void *requestData, uint32_t *length) {
+int32_t Tessel::Invoke(const char *version, const char *tesselName, const char *dispatchName,
+                       void *, const char *request, char **response, const char *optionalText,
+                       const char *remoteAddress, void *requestData, uint32_t *length) {
     const std::time_t start = TslNow();
-    const char *tessel = m_name.c_str();
-    const char *dispatch = m_dispatchName.c_str();
+    // The names of this call, not those given at "initialize": a host may reach
+    // one plug-in object under several names.
+    const char *tessel = tesselName != nullptr ? tesselName : "";
+    const char *dispatch = dispatchName != nullptr ? dispatchName : "";
 
-    auto data =
-        std::make_unique<tslData>(m_version.c_str(), tessel, dispatch, request, optionalText,
-                                  remoteAddress, requestData, length != nullptr ? *length : 0);
+    auto data = std::make_unique<tslData>(version != nullptr ? version : "", tessel, dispatch,
+                                          request, optionalText, remoteAddress, requestData,
+                                          length != nullptr ? *length : 0);
     data->m_raw = m_raw;
 
     try {
         if (data->ParseRequest() != 0 && !data->m_raw) {
-            TslLog(TSL_ERROR, "Tessel::Invoke: tessel [%s] dispatch [%s] error parsing xml [%s]\n",
-                   tessel, dispatch, data->GetRequest());
+            TslLog(TSL_ERROR,
+                   "Tessel::Invoke: tessel [%s] dispatch [%s] error parsing xml [%.*s]\n", tessel,
+                   dispatch, kLoggedBytes, data->GetRequest());
         }
     } catch (...) {
         TslLog(TSL_ERROR, "Tessel::Invoke: [%s->%s] exception parsing xml\n", tessel, dispatch);
@@ -91,8 +113,8 @@ int32_t Tessel::Invoke(const char *, const char *, const char *, void *, const c
     }
 
     if (!data->m_table.empty())
-        TslLog(TSL_TRACE, "Tessel::Invoke: [%s->%s] method [%s]\n", tessel, dispatch,
-               data->m_table.c_str());
+        TslLog(TSL_TRACE, "Tessel::Invoke: [%s->%s] method [%.*s]\n", tessel, dispatch,
+               kLoggedBytes, data->m_table.c_str());
 
     int32_t result;
     try {
@@ -122,7 +144,7 @@ int32_t Tessel::Invoke(const char *, const char *, const char *, void *, const c
     *response = block;
 
     const std::time_t end = TslNow();
-    if (!data->m_table.empty() && !IsVarnixOwnTraffic(m_name, m_dispatchName, data->m_table))
+    if (!data->m_table.empty() && !IsVarnixOwnTraffic(tessel, dispatch, data->m_table))
         SendExecutionRecord(*data, result, start, end, length);
     return result;
 }

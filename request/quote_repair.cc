@@ -8,9 +8,15 @@
 
 namespace {
 
+// Each repaired quote grows the text by five bytes; past this many the rest of
+// the text is left as it is (so a flood of quotes fails to parse instead of
+// growing the text sixfold). Links carry a few.
+constexpr std::size_t kMaxRepairedQuotes = 65536;
+
 // Within each region (from an "=" to the next "=" or the tag's end), every
-// double quote strictly between the first and the last one becomes &quot;.
-void RepairTag(std::string_view tag, std::string &out) {
+// double quote strictly between the first and the last one becomes &quot;,
+// while `budget` lasts.
+void RepairTag(std::string_view tag, std::string &out, std::size_t &budget) {
     std::size_t regionStart = tag.find('=');
     if (regionStart == std::string_view::npos) {
         out.append(tag);
@@ -29,7 +35,8 @@ void RepairTag(std::string_view tag, std::string &out) {
         } else {
             out.append(region.substr(0, open + 1));
             for (std::size_t i = open + 1; i < close; ++i) {
-                if (region[i] == '"') {
+                if (region[i] == '"' && budget > 0) {
+                    --budget;
                     out.append("&quot;");
                 } else {
                     out.push_back(region[i]);
@@ -47,6 +54,7 @@ std::string RepairQuotes(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 16);
     std::size_t pos = 0;
+    std::size_t budget = kMaxRepairedQuotes;
     while (pos < text.size()) {
         const std::size_t lt = text.find('<', pos);
         if (lt == std::string_view::npos) {
@@ -59,7 +67,7 @@ std::string RepairQuotes(std::string_view text) {
             out.append(text.substr(lt + 1));
             break;
         }
-        RepairTag(text.substr(lt + 1, gt - lt - 1), out);
+        RepairTag(text.substr(lt + 1, gt - lt - 1), out, budget);
         pos = gt;  // the ">" is copied as an ordinary byte
     }
     return out;

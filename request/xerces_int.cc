@@ -1,6 +1,8 @@
 #include "request/xerces_int.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <string_view>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/sax2/Attributes.hpp>
@@ -26,9 +28,38 @@ struct ParseRejected {
 };
 
 // The reader resolves namespaces by walking the open-element stack for every
-// element, so nesting costs quadratic time; a deeply nested request would keep a
-// thread busy for hours. Requests need a handful of levels.
-constexpr int32_t kMaxDepth = 65536;
+// element, so nesting costs quadratic time: 10,000 levels take a few
+// milliseconds, 65,536 seconds. Requests need a handful of levels.
+constexpr int32_t kMaxDepth = 10000;
+// Each predicate adds to the grouping of the where-clause and to every record's
+// filtering; real where-clauses hold a few dozen.
+constexpr std::size_t kMaxPredicates = 20000;
+constexpr std::size_t kLargestPooledText = std::size_t{1} << 20;
+// The sponsor and portal fields are written again into every link and catalogue
+// entry of the response; real ones are short names and URLs.
+constexpr std::size_t kMaxEchoedField = 4096;
+// Output columns name the table's columns; each is logged and compared with
+// every column.
+constexpr std::size_t kMaxOutputTargets = 10000;
+// The reader builds all attributes of a start tag before it reports the
+// element, at a few hundred bytes each, so they are counted in the text first.
+constexpr std::size_t kMaxAttributes = 10000;
+
+// Where the first start tag with more than kMaxAttributes attributes begins,
+// or npos. Attribute values cannot hold a "<", so the "=" signs between one
+// "<" and the next bound the attributes of that tag from above.
+std::size_t CrowdedTag(std::string_view text) {
+    std::size_t tag = 0, signs = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '<') {
+            tag = i;
+            signs = 0;
+        } else if (text[i] == '=' && ++signs > kMaxAttributes) {
+            return tag;
+        }
+    }
+    return std::string_view::npos;
+}
 
 // ASCII case-insensitive comparison of an element name with a lower-case name.
 bool NameIs(const XMLCh *name, const char *lower) {
@@ -109,6 +140,20 @@ int32_t XercesInt::Parse(tslRequest &request) {
     m_request = &request;
     m_config = nullptr;
     const std::string &text = request.m_xmlrequest.str();
+    if (const std::size_t at = CrowdedTag(text); at != std::string_view::npos) {
+        ++m_errors;
+        if (!QuietErrors()) {
+            const std::string_view before(text.data(), at);
+            const std::size_t lineStart = before.rfind('\n');
+            const auto line = 1 + std::count(before.begin(), before.end(), '\n');
+            const std::size_t column =
+                at - (lineStart == std::string_view::npos ? 0 : lineStart + 1) + 1;
+            TslLog(TSL_ERROR, "XercesInt::fatalError: line %d column %d message %s\n",
+                   static_cast<int>(line), static_cast<int>(column),
+                   "a start tag with more than 10000 attributes");
+        }
+        return 404;
+    }
     return Run(text.data(), text.size(), "tslData m_xmlrequest", true);
 }
 
@@ -175,6 +220,9 @@ int32_t XercesInt::Run(const char *text, std::size_t length, const char *systemI
         TslLog(TSL_ERROR, "XercesInt::Parse(%s): Unknown error occured during parsing\n", mode);
     }
     m_locator = nullptr;
+    // A reader keeps the buffers it grew; one that read a large text goes, so
+    // the pool does not hold a request's worth of memory per thread.
+    if (length > kLargestPooledText) reusable = false;
     if (reusable) xerces_reader_pool::Release(std::move(reader));
     return failed || m_errors != 0 ? 404 : 0;
 }
@@ -194,7 +242,7 @@ void XercesInt::startDTD(const XMLCh *, const XMLCh *, const XMLCh *) {
 
 void XercesInt::startElement(const XMLCh *uri, const XMLCh *localname, const XMLCh *,
                              const Attributes &attrs) {
-    if (++m_depth > kMaxDepth) Reject("elements nested deeper than 65536 levels");
+    if (++m_depth > kMaxDepth) Reject("elements nested deeper than 10000 levels");
     if (m_request != nullptr) {
         StartRequestElement(uri, localname, attrs);
     } else if (m_config != nullptr) {
@@ -212,6 +260,8 @@ void XercesInt::StartRequestElement(const XMLCh *uri, const XMLCh *localname,
         } else if (NameIs(localname, "col")) {
             req.m_outputKind = OUTPUT_COLUMNLIST;
         } else if (NameIs(localname, "target")) {
+            if (req.m_outputTargets.size() >= kMaxOutputTargets)
+                Reject("more than 10000 output columns");
             req.m_outputTargets.push_back(Attr(attrs, u"name"));
         } else if (NameIs(localname, "norecords")) {
             req.m_outputKind = OUTPUT_NORECORDS;
@@ -231,10 +281,13 @@ void XercesInt::StartRequestElement(const XMLCh *uri, const XMLCh *localname,
         req.m_transactionId = Attr(attrs, u"transactionid");
         req.m_signature = Attr(attrs, u"signature");
         req.m_certificate = Attr(attrs, u"certificate");
+        CheckEchoed(req.m_portalVersion);
     } else if (NameIs(localname, "sponsor")) {
         req.m_sponsorVersion = Attr(attrs, u"version");
+        CheckEchoed(req.m_sponsorVersion);
     } else if (NameIs(localname, "portal")) {
         req.m_portalLocation = Attr(attrs, u"location");
+        CheckEchoed(req.m_portalLocation);
     } else if (NameIs(localname, "db")) {
         req.m_table = Attr(attrs, u"name");
     } else if (NameIs(localname, "output")) {
@@ -247,6 +300,7 @@ void XercesInt::StartRequestElement(const XMLCh *uri, const XMLCh *localname,
         m_pendingLogic = LOGIC_NOLOGIC;
         m_predicate.reset();
     } else if (NameIs(localname, "predicat")) {
+        CountPredicate();
         m_predicate = std::make_unique<Predicate>();
         m_predicate->logic = m_pendingLogic;
         m_predicate->lparen = AttrNumber(attrs, u"lparen");
@@ -260,11 +314,20 @@ void XercesInt::StartRequestElement(const XMLCh *uri, const XMLCh *localname,
     } else if (NameIs(localname, "atom")) {
         if (m_predicate) m_predicate->atom = Attr(attrs, u"value");
     } else if (NameIs(localname, "filter")) {
+        CountPredicate();
         req.m_predicates.emplace_back(Attr(attrs, u"logic") == "OR" ? LOGIC_OR : LOGIC_AND,
                                       AttrNumber(attrs, u"lparens"), Attr(attrs, u"col"),
                                       tslUtil::OperatorCode(Attr(attrs, u"oper").c_str()),
                                       Attr(attrs, u"val"), AttrNumber(attrs, u"rparens"));
     }
+}
+
+void XercesInt::CheckEchoed(const tslString &field) const {
+    if (field.size() > kMaxEchoedField) Reject("a sponsor or portal field longer than 4096 bytes");
+}
+
+void XercesInt::CountPredicate() {
+    if (++m_predicateCount > kMaxPredicates) Reject("more than 20000 predicates");
 }
 
 void XercesInt::StartConfigElement(const XMLCh *localname, const Attributes &attrs) {
@@ -305,11 +368,13 @@ void XercesInt::endElement(const XMLCh *, const XMLCh *localname, const XMLCh *)
         return;
     }
     if (m_request == nullptr) return;
-    if (m_inOutput) {
-        if (NameIs(localname, "output")) m_inOutput = false;
+    if (m_inOutput && NameIs(localname, "output")) {
+        m_inOutput = false;
         return;
     }
+    // Inside output only the start tags are narrowed; end tags act as anywhere.
     if (NameIs(localname, "sponsor")) {
+        CheckEchoed(m_text);
         m_request->m_sponsorName = m_text;
     } else if (NameIs(localname, "predicat")) {
         if (m_predicate) {

@@ -5,6 +5,12 @@
 // The grammar is loose: elements are known by their local name (ignoring case)
 // wherever they stand, and anything else is skipped. One adapter serves one
 // parse on one thread.
+//
+// Request mode refuses, as a fatal error at the place it is found, a DOCTYPE,
+// nesting deeper than 10,000 elements, more than 20,000 predicates, more than
+// 10,000 output columns, a sponsor name, sponsor version, portal version or
+// portal location longer than 4,096 bytes, and (before the parse starts) a
+// start tag with more than 10,000 attributes.
 #pragma once
 
 #include <memory>
@@ -62,6 +68,10 @@ class XercesInt : public xercesc::DefaultHandler {
     void StartConfigElement(const XMLCh *localname, const xercesc::Attributes &attrs);
     void EndConfigElement(const XMLCh *localname);
     bool QuietErrors() const;
+    // Counts a predicate begun; stops the parse past the most a request may hold.
+    void CountPredicate();
+    // Stops the parse at a sponsor or portal field too long to be echoed.
+    void CheckEchoed(const tslString &field) const;
     // Stops the parse as a fatal error at the current position.
     [[noreturn]] void Reject(const char *reason) const;
 
@@ -73,6 +83,7 @@ class XercesInt : public xercesc::DefaultHandler {
     int32_t m_pendingLogic = 0;
     int32_t m_errors = 0;
     int32_t m_depth = 0;  // elements open
+    std::size_t m_predicateCount = 0;
     tslString m_message;
     // Configuration entries being read, outermost first; each is appended to
     // the target exactly once, when its element closes.

@@ -28,10 +28,17 @@
 #include <utility>
 #include <vector>
 
+namespace {
+// Thrown when the work allowance is spent; the partial graph is dropped.
+struct OutOfWork {};
+}  // namespace
+
 class ClauseBuilder {
   public:
     ClauseBuilder(CompiledClause &out, const std::vector<Predicate> &predicates)
-        : m_out(out), m_n(predicates.size()) {
+        : m_out(out),
+          m_n(predicates.size()),
+          m_allowance(CompiledClause::kWorkBase + CompiledClause::kWorkPerPredicate * m_n) {
         m_l.reserve(m_n);
         m_pre.assign(m_n + 1, 0);
         for (std::size_t i = 0; i < m_n; ++i) {
@@ -56,6 +63,11 @@ class ClauseBuilder {
 
   private:
     using Node = CompiledClause::Node;
+
+    void Spend(std::size_t steps) {
+        m_out.m_work += steps;
+        if (m_out.m_work > m_allowance) throw OutOfWork{};
+    }
 
     int64_t P(std::size_t i) const { return m_pre[i + 1]; }
     int64_t Q(std::size_t i) const { return m_pre[i] + m_l[i]; }
@@ -131,6 +143,7 @@ class ClauseBuilder {
     }
 
     int32_t Add(CompiledClause::Kind kind, int32_t logic, int32_t a, int32_t b) {
+        Spend(1);
         m_out.m_nodes.push_back(Node{kind, logic, a, b});
         return static_cast<int32_t>(m_out.m_nodes.size() - 1);
     }
@@ -152,6 +165,7 @@ class ClauseBuilder {
         std::vector<std::pair<std::size_t, int64_t>> chain;  // (position, class)
         int32_t rest = -1;
         for (std::size_t j = NextStop(i, t); j < m_n; j = NextStop(j + 1, t)) {
+            Spend(1);
             const int64_t cls = ClassOf(j, t);
             const auto known = m_walks.find({j, cls});
             if (known != m_walks.end()) {
@@ -185,6 +199,7 @@ class ClauseBuilder {
         if (d0 >= lparen) return Group(node, Tail(s, base + d0));
         // Depths from the innermost (lparen) outwards, one class at a time.
         for (int64_t k = lparen; k >= d0;) {
+            Spend(1);
             const int64_t t = base + k;
             // Every depth down to the class's lowest value has the same tail.
             const int64_t cls = ClassOf(s, t);
@@ -214,6 +229,7 @@ class ClauseBuilder {
 
     CompiledClause &m_out;
     const std::size_t m_n;
+    const std::size_t m_allowance;
     std::vector<int64_t> m_l;
     std::vector<int64_t> m_pre;  // m_pre[i] = P(i - 1)
     std::size_t m_leaves = 1;
@@ -232,8 +248,16 @@ class ClauseBuilder {
 
 CompiledClause::CompiledClause(const std::vector<Predicate> &predicates) {
     if (predicates.empty()) return;  // m_root stays -1: every record passes
-    ClauseBuilder builder(*this, predicates);
-    builder.Build();
+    try {
+        ClauseBuilder builder(*this, predicates);
+        builder.Build();
+    } catch (const OutOfWork &) {
+        m_tooComplex = true;
+        m_root = -1;
+        m_nodes = {};
+        m_order = {};
+        m_values = {};
+    }
 }
 
 bool CompiledClause::Fits(const std::vector<Predicate> &predicates) const {

@@ -34,6 +34,9 @@ class RecordFilter {
     void Prefetch(std::size_t position, std::string_view text) const {
         if (!m_unique.Empty()) m_unique.Prefetch(position, text);
     }
+    // True when the where-clause is too complex to work out (see
+    // CompiledClause): Passes then passes no record.
+    bool Refused() const { return m_clause && m_clause->TooComplex(); }
     // The table lets go of its records: the UNIQUE index goes with them.
     void Forget() { m_unique.Clear(); }
 

@@ -7,6 +7,10 @@
 
 #include "base/trace_log.h"
 
+namespace {
+constexpr int32_t kClauseTooComplex = 400;
+}  // namespace
+
 bool ResultTable::SetTableInfo(const char *name, const char *date) {
     if (name == nullptr || date == nullptr) return false;
     m_info.name = name;
@@ -103,8 +107,16 @@ bool ResultTable::AppendRecord(std::unique_ptr<tslRecord> record) {
 }
 
 bool ResultTable::Offer(std::unique_ptr<tslRecord> record) {
-    if (m_filtering && !m_filter.Passes(m_request.m_predicates, m_columns, *record, m_records))
+    if (m_filtering && !m_filter.Passes(m_request.m_predicates, m_columns, *record, m_records)) {
+        // A clause that cannot be worked out answers with an error, not with
+        // an empty table that looks like a real answer.
+        if (m_filter.Refused() && m_error.code != kClauseTooComplex) {
+            TslLog(TSL_ERROR, "tslData::AddRecord: where-clause too complex\n");
+            SetError(kClauseTooComplex, "tslData: where-clause too complex",
+                     "use fewer predicates or parentheses");
+        }
         return false;
+    }
     m_records.push_back(std::move(record));
     m_filter.Accepted(*m_records.back(), m_filtering);
     return true;

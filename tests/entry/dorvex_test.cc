@@ -53,7 +53,7 @@ TEST(Dorvex, ActionsAnswerTheirCodesAndLogLines) {
         {true, "", kNone, 400, "WARN:  [tid] TesselEntry: unknown action []\n"},
         {true, nullptr, kNone, 400, "WARN:  [tid] TesselEntry: unknown action []\n"},
         {true, kLongWord.c_str(), kNone, 400,
-         ("WARN:  [tid] TesselEntry: unknown action [" + kLongWord).substr(0, 8171 + 13)},
+         ("WARN:  [tid] TesselEntry: unknown action [" + kLongWord).substr(0, 8170 + 13) + "\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.action ? c.action : "(null)").substr(0, 20) + " " +

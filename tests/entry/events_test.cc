@@ -40,6 +40,10 @@ TEST(Events, WhichRequestsSendOneAndWhatItSays) {
         int32_t result;
         std::string request;
         nt::Fields fields;  // expected values ("<absent>": not sent); none: no event
+        // The names of the invoke call when they differ from those of
+        // "initialize", and a line the log must then hold.
+        const char *invokedAs[2] = {nullptr, nullptr};
+        std::string logLine = "";
     } cases[] = {
         // clang-format off
         {"NorloTessel", "Dorvex", 0,
@@ -71,6 +75,10 @@ TEST(Events, WhichRequestsSendOneAndWhatItSays) {
         {"Varnix", "dorvex", 0, Select("EventSend"), {{"Method", "s:EventSend"}}},
         {"varnix", "Dorvex", 0, Select("EventSend"), {{"Method", "s:EventSend"}}},
         {"Varnix", "Dorvex", 0, Select("eventsend"), {{"Method", "s:eventsend"}}},
+        {"Varnix", "Dorvex", 0, Select("EventSend"), {{"Method", "s:EventSend"}}, {"Varnix", "dorvex"}},
+        {"Varnix", "dorvex", 0, Select("EventSend"), {}, {"Varnix", "Dorvex"}},
+        {"NorloTessel", "Dorvex", 0, Select("Sample Age"), {{"Method", "s:Sample Age"}}, {"Other", "Gate"},
+         "TRACE: [tid] Tessel::Invoke: [Other->Gate] method [Sample Age]\n"},
         // clang-format on
     };
     for (const auto &c : cases) {
@@ -78,7 +86,11 @@ TEST(Events, WhichRequestsSendOneAndWhatItSays) {
         nt::Host host(c.tessel, c.dispatch);
         ASSERT_EQ(host.Initialize(), 0);
         host.TakeLog();
+        if (c.invokedAs[0] != nullptr) host.name = c.invokedAs[0], host.dispatch = c.invokedAs[1];
         const nt::Reply reply = host.Invoke(c.request, "10.1.2.3");
+        if (!c.logLine.empty()) {
+            EXPECT_NE(host.TakeLog().find(c.logLine), std::string::npos);
+        }
         EXPECT_EQ(reply.result, c.result);
         EXPECT_EQ(reply.answered, c.result == 0);
         const std::vector<std::string> events = host.TakeEvents();
