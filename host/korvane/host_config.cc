@@ -81,22 +81,4 @@ bool ParseListen(const std::string &text, std::string &host, uint16_t &port, std
     return true;
 }
 
-bool RedirectStandardError(const std::string &path, std::string &error) {
-    // Our own messages keep going where standard error went at start.
-    static const int kOriginal = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (kOriginal >= 0) SetMessageDescriptor(kOriginal);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = "cannot open trace file " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    if (::dup2(fd, STDERR_FILENO) < 0) {
-        error = "cannot redirect standard error: " + std::string(std::strerror(errno));
-        ::close(fd);
-        return false;
-    }
-    ::close(fd);
-    return true;
-}
-
 }  // namespace korvane

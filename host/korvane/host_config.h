@@ -1,5 +1,5 @@
 // Start-up settings shared by the subcommands: where the plug-in and its
-// configuration come from, the listen address, the trace redirection.
+// configuration come from, the listen address.
 #pragma once
 
 #include <cstdint>
@@ -22,9 +22,5 @@ std::string WithRawMode(const std::string &config);
 
 // "HOST:PORT" (IPv6 as "[::1]:PORT"); port 0 asks the system for a free one.
 bool ParseListen(const std::string &text, std::string &host, uint16_t &port, std::string &error);
-
-// Sends everything written to standard error (the plug-in's trace channel)
-// to `path`, appending. False with `error` set.
-bool RedirectStandardError(const std::string &path, std::string &error);
 
 }  // namespace korvane

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "commands.h"
 #include "host_config.h"
 
 namespace korvane {
@@ -28,6 +29,15 @@ void AddRuntimeOptions(CLI::App &command, RuntimeOptions &options) {
         command.add_option(option.name, *option.value, option.help)
             ->type_name(option.type)
             ->group("Plug-in options");
+    AddNumberOption(command, "--trace-max-size", options.traceMaxBytes, TraceFileOptions::kMaxLine,
+                    1ul << 40, "rotate the trace file before it grows past this")
+        ->type_name("BYTES")
+        ->capture_default_str()
+        ->group("Plug-in options");
+    AddNumberOption(command, "--trace-keep", options.traceKeep, 0, 1000,
+                    "rotated trace files kept (FILE.1 is the newest)")
+        ->capture_default_str()
+        ->group("Plug-in options");
 }
 
 bool HostRuntime::Start(const RuntimeOptions &options, Metrics *metrics, std::string &error) {
@@ -45,7 +55,9 @@ bool HostRuntime::Start(const RuntimeOptions &options, Metrics *metrics, std::st
         m_events.UseSummaryStream(options.summaryStream);
     }
     m_varnix.events = &m_events;
-    if (!options.traceFile.empty() && !RedirectStandardError(options.traceFile, error))
+    if (!options.traceFile.empty() && !m_trace.Open({options.traceFile, options.traceMaxBytes,
+                                                     static_cast<unsigned>(options.traceKeep)},
+                                                    error))
         return false;
 
     InstallVarnix(&m_varnix);
@@ -60,6 +72,7 @@ void HostRuntime::Stop() {
     m_events.Close();
     if (m_started) InstallVarnix(nullptr);
     m_started = false;
+    m_trace.Close();
 }
 
 }  // namespace korvane

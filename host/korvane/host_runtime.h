@@ -8,6 +8,7 @@
 
 #include "event_sink.h"
 #include "plugin_host.h"
+#include "trace_file.h"
 #include "varnix.h"
 #include "xml_readers.h"
 
@@ -25,12 +26,14 @@ struct RuntimeOptions {
     std::string eventsPath;     // "" : summaries on `summaryStream`
     std::string trustListPath;  // "" : trust-list calls fail
     std::string traceFile;      // "" : the trace stays on standard error
-    bool raw = false;           // force raw mode into the configuration
+    unsigned long traceMaxBytes = TraceFileOptions().maxBytes;
+    unsigned long traceKeep = TraceFileOptions().keep;
+    bool raw = false;  // force raw mode into the configuration
     std::FILE *summaryStream = stdout;
 };
 
 // Adds the options every subcommand shares (--plugin, --config, --events,
-// --trust-list, --trace-file) to `command`; parsing fills `options`, which
+// --trust-list, --trace-file and its bounds) to `command`; parsing fills `options`, which
 // must outlive the command line.
 void AddRuntimeOptions(CLI::App &command, RuntimeOptions &options);
 
@@ -48,6 +51,7 @@ class HostRuntime {
     void Stop();
 
   private:
+    TraceFile m_trace;
     XercesRuntime m_xerces;
     EventSink m_events;
     VarnixSettings m_varnix;

@@ -17,10 +17,12 @@
 #include <boost/beast/ssl.hpp>
 #include <condition_variable>
 #include <csignal>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "metrics.h"
@@ -63,6 +65,18 @@ struct HttpServer::Impl {
         std::lock_guard<std::mutex> lock(sessionsMutex);
         return sessions.size();
     }
+    // Takes `bytes` from the body budget; false (nothing taken) when they
+    // do not fit.
+    bool TakeBodyBytes(std::uint64_t bytes) {
+        std::size_t held = bodiesHeld.load(std::memory_order_relaxed);
+        do {
+            if (bytes > options.bodyBudget - held) return false;
+        } while (!bodiesHeld.compare_exchange_weak(held, held + bytes, std::memory_order_relaxed));
+        return true;
+    }
+    void ReturnBodyBytes(std::size_t bytes) {
+        bodiesHeld.fetch_sub(bytes, std::memory_order_relaxed);
+    }
 
     void DoAccept();
     void OnAccept(error_code ec, tcp::socket socket);
@@ -72,6 +86,7 @@ struct HttpServer::Impl {
     PostHandler &handler;
     Metrics &metrics;
     std::atomic<bool> stopping{false};
+    std::atomic<std::size_t> bodiesHeld{0};
 
     // Declared before the io_context: handlers destroyed with it may still
     // unregister their sessions.
@@ -97,17 +112,85 @@ namespace {
 
 constexpr std::size_t kDrainChunk = 64 * 1024;
 
+// The path of an origin-form or absolute-form ("http://host/path") target,
+// without the query.
 std::string_view PathOf(beast::string_view target) {
     std::string_view path(target.data(), target.size());
+    for (std::string_view scheme : {"http://", "https://"}) {
+        if (path.size() > scheme.size() && beast::iequals(path.substr(0, scheme.size()), scheme)) {
+            path.remove_prefix(scheme.size());
+            path.remove_prefix(std::min(path.find_first_of("/?"), path.size()));
+            if (path.empty() || path.front() == '?') return "/";
+            break;
+        }
+    }
     return path.substr(0, path.find('?'));
 }
+
+// True when the body's length can be told without guessing: no
+// Transfer-Encoding at all, or exactly one coding, "chunked", without a
+// Content-Length, in HTTP/1.1.
+bool FramingIsSound(const http::request_parser<http::string_body>::value_type &request) {
+    const auto [first, last] = request.equal_range(http::field::transfer_encoding);
+    if (first == last) return true;
+    std::size_t codings = 0;
+    bool chunked = false;
+    for (auto field = first; field != last; ++field) {
+        std::string_view list = field->value();
+        while (!list.empty()) {
+            const std::size_t comma = std::min(list.find(','), list.size());
+            std::string_view coding = list.substr(0, comma);
+            list.remove_prefix(std::min(comma + 1, list.size()));
+            coding.remove_prefix(std::min(coding.find_first_not_of(" \t"), coding.size()));
+            coding = coding.substr(0, coding.find_last_not_of(" \t") + 1);
+            if (coding.empty()) continue;
+            ++codings;
+            chunked = beast::iequals(coding, "chunked");
+        }
+    }
+    return codings == 1 && chunked && request.version() == 11 &&
+           !request.count(http::field::content_length);
+}
+
+// Body bytes taken from the server's budget; handed back on destruction.
+class BodyLease {
+  public:
+    explicit BodyLease(HttpServer::Impl &server) : m_server(server) {}
+    ~BodyLease() { Return(); }
+    BodyLease(BodyLease &&other) noexcept : m_server(other.m_server), m_bytes(other.m_bytes) {
+        other.m_bytes = 0;
+    }
+    BodyLease &operator=(const BodyLease &) = delete;
+
+    bool Grow(std::uint64_t bytes) {
+        if (!m_server.TakeBodyBytes(bytes)) return false;
+        m_bytes += static_cast<std::size_t>(bytes);
+        return true;
+    }
+    void Return() {
+        m_server.ReturnBodyBytes(m_bytes);
+        m_bytes = 0;
+    }
+
+  private:
+    HttpServer::Impl &m_server;
+    std::size_t m_bytes = 0;
+};
 
 // One connection. Derived supplies stream(), Start() and CloseStream().
 template <class Derived>
 class Session : public SessionBase {
   public:
     Session(HttpServer::Impl &server, std::string remote)
-        : m_server(server), m_remote(std::move(remote)) {}
+        : m_server(server), m_remote(std::move(remote)), m_lease(server) {
+        // A chunked body is charged chunk by chunk, before the chunk is read.
+        m_onChunk = [this](std::uint64_t size, beast::string_view, error_code &ec) {
+            if (!m_lease.Grow(size)) {
+                m_overBudget = true;
+                ec = net::error::no_buffer_space;
+            }
+        };
+    }
     ~Session() override { m_server.Unregister(this); }
 
     void Stop() override {
@@ -128,6 +211,8 @@ class Session : public SessionBase {
     void ReadRequest() {
         if (m_server.stopping) return Self().CloseStream();
         m_parser.emplace();
+        m_overBudget = false;
+        m_parser->on_chunk_header(m_onChunk);
         m_parser->body_limit(m_server.options.bodyLimit);
         m_parser->header_limit(static_cast<std::uint32_t>(m_server.options.headerLimit));
         m_waiting = true;
@@ -145,6 +230,14 @@ class Session : public SessionBase {
         m_waiting = false;
         if (ec) return OnReadError(ec);
         const auto &request = m_parser->get();
+        m_version = request.version();
+        if (!FramingIsSound(request))
+            return SendError(http::status::bad_request, "unsupported Transfer-Encoding\n");
+        const std::size_t hosts = request.count(http::field::host);
+        if (hosts > 1 || (hosts == 0 && request.version() >= 11))
+            return SendError(http::status::bad_request, "missing or repeated Host header\n");
+        if (const auto length = m_parser->content_length(); length && !m_lease.Grow(*length))
+            return SendBusy();
         if (beast::iequals(request[http::field::expect], "100-continue") && !m_parser->is_done()) {
             // The client waits for a go-ahead before it sends a large body.
             auto go = std::make_shared<http::response<http::empty_body>>(http::status::continue_,
@@ -171,6 +264,8 @@ class Session : public SessionBase {
     }
 
     void OnReadError(error_code ec) {
+        if (m_overBudget) return SendBusy();
+        m_lease.Return();
         if (ec == http::error::body_limit)
             return SendError(http::status::payload_too_large,
                              "request body larger than " +
@@ -188,16 +283,20 @@ class Session : public SessionBase {
     }
 
     void HandleRequest(http::request<http::string_body> request) {
-        m_version = request.version();
+        // Held until the body is freed: the end of this call, or of the job.
+        auto lease = std::make_shared<BodyLease>(std::move(m_lease));
         m_keepAlive = request.keep_alive();
         const std::string_view path = PathOf(request.target());
         const auto method = request.method();
-        if (method == http::verb::get && path == "/health")
-            return SendReply({200, "text/plain; charset=utf-8", "ok\n", false});
-        if (method == http::verb::get && path == "/metrics")
-            return SendReply({200, "text/plain; version=0.0.4; charset=utf-8",
-                              m_server.metrics.Render(), false});
-        if (method == http::verb::get) return SendReply({404, "text/plain", "not found\n", false});
+        if (method == http::verb::get || method == http::verb::head) {
+            m_headOnly = method == http::verb::head;
+            if (path == "/health")
+                return SendReply({200, "text/plain; charset=utf-8", "ok\n", false});
+            if (path == "/metrics")
+                return SendReply({200, "text/plain; version=0.0.4; charset=utf-8",
+                                  m_server.metrics.Render(), false});
+            return SendReply({404, "text/plain", "not found\n", false});
+        }
         if (method != http::verb::post) {
             m_allowHeader = true;
             return SendReply({405, "text/plain", "method not allowed\n", false});
@@ -208,7 +307,7 @@ class Session : public SessionBase {
             m_server.ioc.get_executor());
         auto body = std::make_shared<std::string>(std::move(request.body()));
         auto target = std::make_shared<std::string>(path);
-        net::post(*m_server.workers, [self = Shared(), work, body, target] {
+        net::post(*m_server.workers, [self = Shared(), work, body, target, lease] {
             auto reply = std::make_shared<HttpReply>();
             try {
                 *reply = self->m_server.handler.Post(*target, *body, self->m_remote);
@@ -223,6 +322,13 @@ class Session : public SessionBase {
     void SendError(http::status status, std::string text) {
         m_keepAlive = false;
         SendReply({static_cast<unsigned>(status), "text/plain", std::move(text), false});
+    }
+
+    void SendBusy() {
+        m_lease.Return();
+        SendError(http::status::service_unavailable,
+                  "request bodies in progress exceed " +
+                      std::to_string(m_server.options.bodyBudget) + " bytes; try again later\n");
     }
 
     void SendReply(HttpReply reply) {
@@ -240,16 +346,24 @@ class Session : public SessionBase {
             static_cast<http::status>(reply.status), m_version ? m_version : 11);
         response->set(http::field::server, "korvane-host");
         response->set(http::field::content_type, reply.contentType);
-        if (m_allowHeader) response->set(http::field::allow, "GET, POST");
+        if (m_allowHeader) response->set(http::field::allow, "GET, HEAD, POST");
         m_allowHeader = false;
         response->body() = std::move(reply.body);
         response->keep_alive(m_keepAlive && !m_server.stopping);
         response->prepare_payload();
-        http::async_write(stream(), *response,
-                          [self = Shared(), response](error_code ec, std::size_t) {
-                              if (ec || !response->keep_alive()) return self->Self().CloseStream();
-                              self->ReadRequest();
-                          });
+        auto then = [self = Shared(), response](error_code ec, std::size_t) {
+            if (ec || !response->keep_alive()) return self->Self().CloseStream();
+            self->ReadRequest();
+        };
+        if (std::exchange(m_headOnly, false)) {
+            // The header GET would send, Content-Length included.
+            auto header = std::make_shared<http::response_serializer<http::string_body>>(*response);
+            http::async_write_header(stream(), *header,
+                                     [header, then = std::move(then)](
+                                         error_code ec, std::size_t n) mutable { then(ec, n); });
+            return;
+        }
+        http::async_write(stream(), *response, std::move(then));
     }
 
     const std::string m_remote;
@@ -258,6 +372,10 @@ class Session : public SessionBase {
     bool m_keepAlive = false;
     bool m_allowHeader = false;
     bool m_waiting = false;
+    bool m_headOnly = false;
+    BodyLease m_lease;
+    bool m_overBudget = false;
+    std::function<void(std::uint64_t, beast::string_view, error_code &)> m_onChunk;
 };
 
 class PlainSession : public Session<PlainSession> {

@@ -1,6 +1,9 @@
 // The HTTP/1.1 (and HTTPS) front of `korvane-host serve`, on Boost.Beast.
 // POST requests are handed to a PostHandler on a pool of worker threads;
-// GET /health and GET /metrics are answered on the I/O threads.
+// GET (or HEAD) /health and /metrics are answered on the I/O threads.
+// Requests whose body framing is ambiguous (a transfer coding other than one
+// "chunked", or one beside Content-Length) and HTTP/1.1 requests without
+// exactly one Host get 400 and the connection is closed.
 #pragma once
 
 #include <chrono>
@@ -21,6 +24,10 @@ struct HttpServerOptions {
     // Larger request bodies are refused with 413.
     std::size_t bodyLimit = std::size_t{16} << 20;
     std::size_t headerLimit = std::size_t{64} << 10;
+    // Bytes of request bodies held at once, over all connections, from the
+    // header that announces them (or each chunk's header) until the request
+    // is answered. A request that would pass it gets 503 and is closed.
+    std::size_t bodyBudget = std::size_t{256} << 20;
     // Bound on waiting for and reading one request (header, then body) and
     // on writing one response; a client slower than this is disconnected.
     std::chrono::milliseconds timeout{30000};

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "text_util.h"
+
 namespace korvane {
 
 std::string PrometheusLabel(std::string_view value) {
@@ -20,6 +22,56 @@ std::string PrometheusLabel(std::string_view value) {
     return out;
 }
 
+namespace {
+
+// Well-formed UTF-8 without control characters: safe in a label whatever
+// reads the exposition.
+bool IsPlainUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x20 || lead == 0x7f) return false;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 ? 2 : 0;
+        if (length == 0 || lead > 0xf4 || i + length > text.size()) return false;
+        std::uint32_t code = lead & (0x7f >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xc0) != 0x80) return false;
+            code = code << 6 | (next & 0x3f);
+        }
+        const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < least[length] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff) ||
+            (code >= 0x80 && code < 0xa0))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+bool IsFixedLabel(std::string_view label) {
+    for (std::string_view fixed : Metrics::kFixedLabels)
+        if (label == fixed) return true;
+    return false;
+}
+
+}  // namespace
+
+std::string InvokeLabel(std::string_view request, int32_t result, const std::string *response) {
+    if (result != 0 || response == nullptr || response->find("<TBL_INFO>") == std::string::npos)
+        return "(error)";
+    if (const std::size_t error = response->find("<ERROR>"); error != std::string::npos) {
+        if (response->find("<CODE>404</CODE>", error) == std::string::npos) return "(error)";
+        return PeekTableName(request).empty() ? "(no table)" : "(unknown table)";
+    }
+    std::string table = AnsweredTableName(*response);
+    if (!table.empty()) return table;
+    return request.find("<!DOCTYPE") != std::string_view::npos ? "(doctype refused)"
+                                                               : "(unparsable)";
+}
+
 void Metrics::RecordInvoke(std::string_view table, int32_t result,
                            std::chrono::nanoseconds latency) {
     const double seconds = std::chrono::duration<double>(latency).count();
@@ -27,13 +79,16 @@ void Metrics::RecordInvoke(std::string_view table, int32_t result,
     while (bucket < kLatencyBounds.size() && seconds > kLatencyBounds[bucket]) ++bucket;
 
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto known = m_byTable.find(std::string(table));
-    if (known != m_byTable.end())
+    if (IsFixedLabel(table)) {
+        ++m_byFixed[std::string(table)];
+    } else if (auto known = m_byTable.find(std::string(table)); known != m_byTable.end()) {
         ++known->second;
-    else if (m_byTable.size() < kMaxTableLabels)
+    } else if (m_byTable.size() < kMaxTableLabels && table.size() <= kMaxLabelBytes &&
+               !table.empty() && IsPlainUtf8(table)) {
         m_byTable.emplace(std::string(table), 1);
-    else
-        ++m_byTable["(other)"];
+    } else {
+        ++m_byFixed["(other)"];
+    }
     ++m_byResult[result];
     ++m_buckets[bucket];
     m_latencySum += seconds;
@@ -50,11 +105,14 @@ std::string Metrics::Render() const {
     char line[256];
     std::lock_guard<std::mutex> lock(m_mutex);
 
-    out += "# HELP korvane_requests_total Invokes by requested table.\n";
+    out +=
+        "# HELP korvane_requests_total Invokes by table answered, or by what kept them "
+        "from one.\n";
     out += "# TYPE korvane_requests_total counter\n";
-    for (const auto &[table, count] : m_byTable)
-        out += "korvane_requests_total{table=\"" + PrometheusLabel(table) + "\"} " +
-               std::to_string(count) + "\n";
+    for (const auto *labels : {&m_byTable, &m_byFixed})
+        for (const auto &[table, count] : *labels)
+            out += "korvane_requests_total{table=\"" + PrometheusLabel(table) + "\"} " +
+                   std::to_string(count) + "\n";
 
     out += "# HELP korvane_invoke_results_total Invokes by Dorvex result code.\n";
     out += "# TYPE korvane_invoke_results_total counter\n";

@@ -27,6 +27,7 @@ struct ServeSettings {
     unsigned long threads = std::max(1u, std::thread::hardware_concurrency());
     unsigned long ioThreads = 1;
     unsigned long bodyLimit = HttpServerOptions().bodyLimit;
+    unsigned long bodyBudget = HttpServerOptions().bodyBudget;
     unsigned long timeout = 30;
     unsigned long maxConnections = HttpServerOptions().maxConnections;
     std::string tlsCert;
@@ -43,8 +44,9 @@ class InvokeHandler : public PostHandler {
                    const std::string &remoteAddress) override {
         const auto start = std::chrono::steady_clock::now();
         InvokeOutcome outcome = m_plugin.Invoke(body, remoteAddress);
-        m_metrics.RecordInvoke(PeekTableName(body), outcome.result,
-                               std::chrono::steady_clock::now() - start);
+        m_metrics.RecordInvoke(
+            InvokeLabel(body, outcome.result, outcome.hasResponse ? &outcome.response : nullptr),
+            outcome.result, std::chrono::steady_clock::now() - start);
         m_metrics.AddBytesIn(body.size());
 
         HttpReply reply;
@@ -86,6 +88,7 @@ bool ServerOptionsFrom(const ServeSettings &settings, HttpServerOptions &options
     options.workerThreads = static_cast<unsigned>(settings.threads);
     options.ioThreads = static_cast<unsigned>(settings.ioThreads);
     options.bodyLimit = settings.bodyLimit;
+    options.bodyBudget = settings.bodyBudget;
     options.timeout = std::chrono::seconds(settings.timeout);
     options.maxConnections = settings.maxConnections;
     options.tlsCert = settings.tlsCert;
@@ -146,6 +149,11 @@ Command AddServeCommand(CLI::App &program) {
         ->capture_default_str();
     AddNumberOption(*serve, "--body-limit", settings->bodyLimit, 1, 1ul << 32,
                     "largest request body accepted")
+        ->type_name("BYTES")
+        ->capture_default_str();
+    AddNumberOption(*serve, "--body-budget", settings->bodyBudget, 1, 1ul << 40,
+                    "request body bytes held at once over all\n"
+                    "connections; past it new requests get 503")
         ->type_name("BYTES")
         ->capture_default_str();
     AddNumberOption(*serve, "--timeout", settings->timeout, 1, 86400,

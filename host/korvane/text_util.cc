@@ -145,6 +145,16 @@ std::string PeekTableName(std::string_view request) {
     return "";
 }
 
+std::string AnsweredTableName(std::string_view response) {
+    const std::size_t info = response.find("<TBL_INFO>");
+    if (info == std::string_view::npos) return "";
+    const std::size_t start = response.find("<NAME>", info);
+    if (start == std::string_view::npos) return "";
+    const std::size_t end = response.find("</NAME>", start);
+    if (end == std::string_view::npos) return "";
+    return DecodeEntities(response.substr(start + 6, end - start - 6));
+}
+
 std::string AsciiLower(std::string_view text) {
     std::string out(text);
     for (char &c : out)

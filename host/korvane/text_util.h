@@ -24,6 +24,11 @@ std::string UrlDecode(std::string_view text);
 // the metrics labels; the plug-in does the real parse.
 std::string PeekTableName(std::string_view request);
 
+// The text of the first NAME element after the first TBL_INFO tag of a
+// plug-in response (entities decoded): the table it answered. "" when there
+// is none or it is empty.
+std::string AnsweredTableName(std::string_view response);
+
 // ASCII lower-casing and case-insensitive equality.
 std::string AsciiLower(std::string_view text);
 bool AsciiIEquals(std::string_view a, std::string_view b);

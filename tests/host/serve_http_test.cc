@@ -14,7 +14,8 @@ namespace hosttest {
 namespace {
 
 std::string Post(const std::string &body) {
-    return "POST / HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    return "POST / HTTP/1.1\r\nHost: h\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
 }
 
 class ServeTest : public ::testing::Test {
@@ -96,8 +97,9 @@ TEST_F(ServeTest, TheDefaultBodyLimitIsSixteenMebibytes) {
 TEST_F(ServeTest, SlowGarbageAndVanishingClientsDoNotHurtOthers) {
     const ServeProcess &server = Serve({"--timeout", "1"});
     std::vector<std::unique_ptr<RawClient>> slow;
-    for (const char *bytes : {"POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Len",
-                              "POST / HTTP/1.1\r\nContent-Length: 100\r\n\r\n<tessel", ""}) {
+    for (const char *bytes :
+         {"POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Len",
+          "POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 100\r\n\r\n<tessel", ""}) {
         slow.push_back(std::make_unique<RawClient>());
         ASSERT_TRUE(slow.back()->Connect(server.Port()) && slow.back()->Send(bytes));
     }

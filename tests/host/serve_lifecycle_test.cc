@@ -24,8 +24,9 @@ TEST(ServeLifecycle, SigtermFinishesTheRequestInFlightThenTerminatesThePlugin) {
         const std::size_t half = request.size() / 2;
         RawClient inFlight;
         ASSERT_TRUE(inFlight.Connect(server.Port()));
-        ASSERT_TRUE(inFlight.Send("POST / HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: " +
-                                  std::to_string(request.size()) + "\r\n\r\n"));
+        ASSERT_TRUE(
+            inFlight.Send("POST / HTTP/1.1\r\nHost: h\r\nExpect: 100-continue\r\nContent-Length: " +
+                          std::to_string(request.size()) + "\r\n\r\n"));
         // The go-ahead for the body shows that the server has the request's header.
         ASSERT_EQ(inFlight.Read(seconds(5), "\r\n\r\n"), "HTTP/1.1 100 Continue\r\n\r\n");
         ASSERT_TRUE(inFlight.Send(request.substr(0, half)));
