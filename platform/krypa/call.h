@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <source_location>
 
 #include "krypa/error_stack.h"
 
@@ -48,11 +50,16 @@ class Call {
     Call(const Call &) = delete;
     Call &operator=(const Call &) = delete;
 
-    int32_t Fail(int32_t status, const char *what, int line) {
+    // The entry names the file of the failing call (`where` defaults to the
+    // caller) and the line it gives.
+    int32_t Fail(int32_t status, const char *what, int line,
+                 std::source_location where = std::source_location::current()) {
         failed_ = true;
         ERR_clear_last_mark();
         MoveOpenSslErrors();
-        PushError(-status, what, __FILE_NAME__, line);
+        const char *file = where.file_name();
+        const char *slash = std::strrchr(file, '/');
+        PushError(-status, what, slash != nullptr ? slash + 1 : file, line);
         return status;
     }
 
