@@ -1,6 +1,7 @@
 // Predicate atoms: LIKE patterns, sets and typed comparisons.
 #include "result/atom.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -95,6 +96,21 @@ std::unique_ptr<ParsedAtom> ParseSetAtom(std::string_view atom) {
         }
         start = comma + 1;
     }
+    // Sorted and merged, a record costs one search however many ranges the
+    // atom lists; an empty range (low above high) matches nothing and goes.
+    std::vector<SetRange> &ranges = parsed->ranges;
+    std::erase_if(ranges, [](const SetRange &r) { return r.low > r.high; });
+    std::sort(ranges.begin(), ranges.end(),
+              [](const SetRange &a, const SetRange &b) { return a.low < b.low; });
+    std::size_t kept = 0;
+    for (const SetRange &range : ranges) {
+        if (kept > 0 && range.low <= ranges[kept - 1].high) {
+            ranges[kept - 1].high = std::max(ranges[kept - 1].high, range.high);
+        } else {
+            ranges[kept++] = range;
+        }
+    }
+    ranges.resize(kept);
     parsed->matchesNothing = parsed->singles.empty() && parsed->ranges.empty();
     return parsed;
 }
@@ -104,9 +120,10 @@ bool SetMatches(const ParsedAtom &parsed, std::string_view value) {
     if (!parsed.singles.empty() && parsed.singles.find(value) != parsed.singles.end()) return true;
     if (parsed.ranges.empty()) return false;
     const int32_t number = AsInt32(value);
-    for (const SetRange &range : parsed.ranges)
-        if (range.low <= number && number <= range.high) return true;
-    return false;
+    const auto after =
+        std::upper_bound(parsed.ranges.begin(), parsed.ranges.end(), number,
+                         [](int32_t n, const SetRange &range) { return n < range.low; });
+    return after != parsed.ranges.begin() && number <= (after - 1)->high;
 }
 
 bool CompareByType(int32_t type, int32_t oper, std::string_view value, std::string_view atom) {

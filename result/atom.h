@@ -43,6 +43,7 @@ struct ParsedAtom {
     LikePattern like;
     // Single set items: the first match decides, so membership is all that counts.
     std::unordered_set<std::string, ViewHash, std::equal_to<>> singles;
+    // Sorted by low end, none overlapping.
     std::vector<SetRange> ranges;
 };
 
