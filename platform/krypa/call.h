@@ -10,7 +10,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <source_location>
 
 #include "krypa/error_stack.h"
 
@@ -50,14 +49,12 @@ class Call {
     Call(const Call &) = delete;
     Call &operator=(const Call &) = delete;
 
-    // The entry names the file of the failing call (`where` defaults to the
-    // caller) and the line it gives.
-    int32_t Fail(int32_t status, const char *what, int line,
-                 std::source_location where = std::source_location::current()) {
+    // The entry names the file of the failing call (`file` defaults to the
+    // caller's) and the line it gives.
+    int32_t Fail(int32_t status, const char *what, int line, const char *file = __builtin_FILE()) {
         failed_ = true;
         ERR_clear_last_mark();
         MoveOpenSslErrors();
-        const char *file = where.file_name();
         const char *slash = std::strrchr(file, '/');
         PushError(-status, what, slash != nullptr ? slash + 1 : file, line);
         return status;
