@@ -172,6 +172,11 @@ const std::vector<Shape> &Shapes() {
              return Request("Sample Age Detail", "<filter col=\"Name\" oper=\"LIKE\" val=\"" +
                                                      std::string(n, 'v') + "\"/>");
          }},
+        {"long-target", kMaxRequest - 400,
+         [](std::size_t n) {
+             return Request("Sample Age Detail", "<filter col=\"" + std::string(n, '%') +
+                                                     "\" oper=\"LIKE\" val=\"D*\"/>");
+         }},
         {"long-table", kMaxRequest - 400,
          [](std::size_t n) { return Request(std::string(n, 't'), ""); }},
         {"long-sponsor-links", kMaxRequest - 400,

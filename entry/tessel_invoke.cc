@@ -43,7 +43,7 @@ void AppendParens(std::string &text, int32_t count, std::string_view one, const 
 }
 
 // The where-clause as one line for the execution record; passwords masked,
-// large values and large parenthesis counts summarised.
+// large values and large parenthesis counts summarised, long column names cut.
 std::string FiltersText(const std::vector<Predicate> &predicates) {
     std::string text;
     for (const Predicate &p : predicates) {
@@ -54,7 +54,7 @@ std::string FiltersText(const std::vector<Predicate> &predicates) {
         }
         AppendParens(text, p.lparen, "( ", "(x");
         text += '\'';
-        text += p.target.view();
+        text += p.target.view().substr(0, kMethodNameLimit);  // cut as the method name is
         text += "' ";
         text += tslUtil::OperatorName(p.oper);
         text += " '";
