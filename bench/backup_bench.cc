@@ -7,6 +7,7 @@
 // included) as a multiple of the response size.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -124,7 +125,7 @@ long Memory(const char *field) {
     return 0;
 }
 
-std::map<std::string, double> g_peakRatio;  // by benchmark name
+std::map<std::string, double> g_peakRatio;  // by "table/large" argument pair
 
 // The table and state each benchmark argument names: 0 message log, 1 users;
 // 0 small state, 1 large.
@@ -140,11 +141,14 @@ void BM_Invoke(benchmark::State &state) {
     long rows = 0;
     Select(state, request, rows);
     const std::size_t size = Invoke(request).size();  // loads the state
-    // Peak above the resident size before one invoke.
+    // Peak above the resident size before one invoke, with the memory freed
+    // by the one before given back first.
+    malloc_trim(0);
     if (std::ofstream("/proc/self/clear_refs") << "5") {
         const long before = Memory("VmRSS:");
         Invoke(request);
-        g_peakRatio[state.name()] = static_cast<double>(Memory("VmHWM:") - before) / size;
+        g_peakRatio[std::to_string(state.range(0)) + "/" + std::to_string(state.range(1))] =
+            static_cast<double>(Memory("VmHWM:") - before) / size;
     }
     for (auto _ : state) {
         char *response = nullptr;
@@ -244,7 +248,7 @@ int main(int argc, char **argv) {
             if (floor > 0)
                 std::printf("%s, %s state: invoke / writing floor = %.2f (target <= 2)\n", title,
                             *size == '0' ? "small" : "large", time("BM_Invoke", size) / floor);
-            const auto peak = g_peakRatio.find("BM_Invoke/" + name + size + "/real_time");
+            const auto peak = g_peakRatio.find(std::string(table) + "/" + size);
             if (peak != g_peakRatio.end())
                 std::printf(
                     "%s, %s state: peak memory above the loaded state / response size = "
