@@ -307,13 +307,16 @@ class Session : public SessionBase {
             m_server.ioc.get_executor());
         auto body = std::make_shared<std::string>(std::move(request.body()));
         auto target = std::make_shared<std::string>(path);
-        net::post(*m_server.workers, [self = Shared(), work, body, target, lease] {
+        net::post(*m_server.workers, [self = Shared(), work, body, target, lease]() mutable {
             auto reply = std::make_shared<HttpReply>();
             try {
                 *reply = self->m_server.handler.Post(*target, *body, self->m_remote);
             } catch (const std::exception &) {
                 *reply = {500, "text/plain", "internal error\n", false};
             }
+            // The body is done with before the client can see the answer.
+            body.reset();
+            lease.reset();
             net::post(self->stream().get_executor(),
                       [self, work, reply] { self->SendReply(std::move(*reply)); });
         });
