@@ -6,9 +6,8 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <map>
+
+#include "support/harness.h"
 
 namespace sec {
 
@@ -17,7 +16,8 @@ namespace {
 // issuer/other/stranger (1024) and sender (2048) keys: NAME.pem, NAME.pub (base64 of
 // PKCS#1 DER), issuer.spki (base64 of SubjectPublicKeyInfo, no "=" at its end).
 // NAME.cred: base64 of 117-byte slices of NAME.plain signed by an issuer with
-// `openssl rsautl -sign`, NAME.bin its bytes. covered: a request with its two
+// `openssl rsautl -sign`, NAME.bin its bytes; badblock.cred with the second of
+// four blocks damaged, truncated.cred cut inside the fourth. covered: a request with its two
 // attributes cut out; covered.sig its signature over the text and its zero
 // byte (`openssl dgst -sha256 -sign`), nozero.sig the one without it.
 const char *const kScript = R"(set -e; exec 2>/dev/null
@@ -40,6 +40,8 @@ cred untrusted stranger "f1:f2:$S:$E"
 cred three issuer "f1:$S:$E"
 cred badkey issuer "f1:f2:QUJD:$E"
 cred garbage issuer "no fields at all"
+cp valid.bin bad.bin; dd if=/dev/zero of=bad.bin bs=1 seek=200 count=16 conv=notrunc
+base64 -w0 bad.bin > badblock.cred; head -c 500 valid.bin | base64 -w0 > truncated.cred
 printf '<tesselrequest   version="V02.0" transactionid="t1"><select><output><all/></output><from><db name="Define"/></from><where></where></select></tesselrequest>' > covered
 { cat covered; printf '\0'; } | openssl dgst -sha256 -sign sender.pem | base64 -w0 > covered.sig
 openssl dgst -sha256 -sign sender.pem covered | base64 -w0 > nozero.sig
@@ -53,7 +55,6 @@ struct Directory {
     ~Directory() { std::filesystem::remove_all(path); }
     char name[22] = "/tmp/sec_test.XXXXXX";
     std::filesystem::path path = ::mkdtemp(name);
-    std::map<std::string, std::string> files;
 };
 
 Directory &Dir() {
@@ -67,15 +68,8 @@ std::string MaterialPath(const std::string &name) {
     return (Dir().path / name).string();
 }
 
-const std::string &Material(const std::string &name) {
-    Directory &dir = Dir();
-    auto [it, fresh] = dir.files.try_emplace(name);
-    if (fresh) {
-        std::ifstream in(dir.path / name, std::ios::binary);
-        EXPECT_TRUE(in) << name;
-        it->second.assign(std::istreambuf_iterator<char>(in), {});
-    }
-    return it->second;
+std::string Material(const std::string &name) {
+    return nt::ReadFile(MaterialPath(name));
 }
 
 std::string Run(const std::string &command, int *status) {
