@@ -1,6 +1,7 @@
 #include "base/utf16.h"
 
 #include <cstdint>
+#include <utility>
 
 std::size_t Utf16Length(const char16_t *utf16) {
     std::size_t n = 0;
@@ -14,13 +15,14 @@ void AppendUtf8FromUtf16(std::string &out, const char16_t *s, std::size_t units)
     for (std::size_t i = 0; i < units; ++i) {
         std::uint32_t cp = s[i];
         if (cp < 0x80) {
-            // Runs of ASCII (most of any request) are copied in one go.
-            std::size_t end = i + 1;
-            while (end < units && s[end] < 0x80) ++end;
-            const std::size_t at = out.size();
-            out.resize(at + (end - i));
-            char *to = out.data() + at;
-            for (; i < end; ++i) *to++ = static_cast<char>(s[i]);
+            // Runs of ASCII (most of any request) go over in blocks.
+            char block[256];
+            std::size_t n = 0;
+            for (; i < units && s[i] < 0x80; ++i) {
+                block[n++] = static_cast<char>(s[i]);
+                if (n == sizeof block) out.append(block, std::exchange(n, 0));
+            }
+            out.append(block, n);
             --i;
             continue;
         }

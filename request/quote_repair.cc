@@ -34,15 +34,15 @@ void RepairTag(std::string_view tag, std::string &out, std::size_t &budget) {
             out.append(region);
         } else {
             out.append(region.substr(0, open + 1));
-            for (std::size_t i = open + 1; i < close; ++i) {
-                if (region[i] == '"' && budget > 0) {
-                    --budget;
-                    out.append("&quot;");
-                } else {
-                    out.push_back(region[i]);
-                }
+            std::size_t from = open + 1;
+            for (std::size_t quote = region.find('"', from); quote < close && budget > 0;
+                 quote = region.find('"', from)) {
+                --budget;
+                out.append(region.substr(from, quote - from));
+                out.append("&quot;");
+                from = quote + 1;
             }
-            out.append(region.substr(close));
+            out.append(region.substr(from));
         }
         regionStart = next;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
@@ -42,23 +43,32 @@ constexpr std::size_t kMaxEchoedField = 4096;
 // every column.
 constexpr std::size_t kMaxOutputTargets = 10000;
 // The reader builds all attributes of a start tag before it reports the
-// element, at a few hundred bytes each, so they are counted in the text first.
+// element, at a few hundred bytes each, and copies a long value about eight
+// times over (in UTF-16, through buffers that grow by doubling), so both are
+// bounded in the text before the parse: attributes per tag, and bytes from one
+// "<" to the next (which bounds every value and every run of text).
 constexpr std::size_t kMaxAttributes = 10000;
+constexpr std::size_t kMaxStretch = std::size_t{1} << 20;
 
-// Where the first start tag with more than kMaxAttributes attributes begins,
-// or npos. Attribute values cannot hold a "<", so the "=" signs between one
-// "<" and the next bound the attributes of that tag from above.
-std::size_t CrowdedTag(std::string_view text) {
-    std::size_t tag = 0, signs = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '<') {
-            tag = i;
-            signs = 0;
-        } else if (text[i] == '=' && ++signs > kMaxAttributes) {
-            return tag;
-        }
+struct Oversize {
+    std::size_t at;  // the "<" (or the start of the text) before the stretch
+    const char *reason;
+};
+
+// Attribute values cannot hold a "<", so the "=" signs between one "<" and the
+// next bound the attributes of that tag from above.
+std::optional<Oversize> FindOversize(std::string_view text) {
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t next = std::min(text.find('<', start + 1), text.size());
+        if (next - start > kMaxStretch)
+            return Oversize{start, "a value or text longer than 1048576 bytes"};
+        const auto stretch = text.substr(start, next - start);
+        if (static_cast<std::size_t>(std::count(stretch.begin(), stretch.end(), '=')) >
+            kMaxAttributes)
+            return Oversize{start, "a start tag with more than 10000 attributes"};
+        start = next;
     }
-    return std::string_view::npos;
+    return std::nullopt;
 }
 
 // ASCII case-insensitive comparison of an element name with a lower-case name.
@@ -140,17 +150,16 @@ int32_t XercesInt::Parse(tslRequest &request) {
     m_request = &request;
     m_config = nullptr;
     const std::string &text = request.m_xmlrequest.str();
-    if (const std::size_t at = CrowdedTag(text); at != std::string_view::npos) {
+    if (const std::optional<Oversize> over = FindOversize(text)) {
         ++m_errors;
         if (!QuietErrors()) {
-            const std::string_view before(text.data(), at);
+            const std::string_view before(text.data(), over->at);
             const std::size_t lineStart = before.rfind('\n');
             const auto line = 1 + std::count(before.begin(), before.end(), '\n');
             const std::size_t column =
-                at - (lineStart == std::string_view::npos ? 0 : lineStart + 1) + 1;
+                over->at - (lineStart == std::string_view::npos ? 0 : lineStart + 1) + 1;
             TslLog(TSL_ERROR, "XercesInt::fatalError: line %d column %d message %s\n",
-                   static_cast<int>(line), static_cast<int>(column),
-                   "a start tag with more than 10000 attributes");
+                   static_cast<int>(line), static_cast<int>(column), over->reason);
         }
         return 404;
     }

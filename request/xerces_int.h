@@ -10,7 +10,8 @@
 // nesting deeper than 10,000 elements, more than 20,000 predicates, more than
 // 10,000 output columns, a sponsor name, sponsor version, portal version or
 // portal location longer than 4,096 bytes, and (before the parse starts) a
-// start tag with more than 10,000 attributes.
+// start tag with more than 10,000 attributes or more than 1 MiB from one "<"
+// to the next.
 #pragma once
 
 #include <memory>
