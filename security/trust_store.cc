@@ -2,6 +2,8 @@
 #include "security/trust_store.h"
 
 #include <exception>
+#include <string_view>
+#include <unordered_set>
 
 #include "base/clock.h"
 #include "base/trace_log.h"
@@ -52,9 +54,17 @@ void TrustStore::Absorb(std::string_view response) {
     }
     if (issuers.empty()) return;
     const std::lock_guard<std::mutex> lock(m_mutex);
+    // A key already listed is not listed again: while no public key comes
+    // back, every refresh brings the same keys, and the list would grow
+    // without end. The first copy is the one a check would reach anyway.
     auto list = std::make_shared<TrustList>(*m_list);
-    list->insert(list->end(), std::make_move_iterator(issuers.begin()),
-                 std::make_move_iterator(issuers.end()));
+    std::unordered_set<std::string_view> known(list->begin(), list->end());
+    list->reserve(list->size() + issuers.size());
+    for (std::string &issuer : issuers) {
+        if (known.count(issuer) != 0) continue;
+        list->push_back(std::move(issuer));
+        known.insert(list->back());
+    }
     m_list = std::move(list);
 }
 

@@ -50,8 +50,8 @@ class TrustStore {
     // fails, for "GetPublicKey", and takes in whatever answer came back.
     void Refresh(TrustListSource &source);
 
-    // Takes in a trust-list answer: every <VAL> value ending in "=" is
-    // appended to the list; the first value, whatever its end, becomes the
+    // Takes in a trust-list answer: every <VAL> value ending in "=" that is
+    // not listed yet is appended to the list; the first value, whatever its end, becomes the
     // public key (replacing any earlier one). A "<VAL>" without "</VAL>" ends
     // the scan.
     void Absorb(std::string_view response);

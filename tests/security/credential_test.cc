@@ -160,8 +160,8 @@ TEST(Credentials, TrustListRefreshAndConcurrentReaders) {
         {
             {sec::kExpiry - 1000, 1, "", "TrustListGetPublicKey", 401, 0},
             {sec::kExpiry - 700, 1, "", "", 401, 0},
-            {sec::kExpiry - 699, 1, "<VAL>junk=</VAL><VAL>" + issuer, "TrustListGetPublicKey", 401,
-             1},
+            {sec::kExpiry - 699, 1, "<VAL>junk=</VAL>" + Val("junk=") + "<VAL>" + issuer,
+             "TrustListGetPublicKey", 401, 1},
             {sec::kExpiry - 398, 0,
              Val(Material("issuer.spki")) + Val(issuer) + Val("x") + "<VAL>" + issuer + "=",
              "TrustList", 0, 2},
@@ -191,10 +191,10 @@ TEST(Credentials, TrustListRefreshAndConcurrentReaders) {
         readers.emplace_back([&] {
             for (int i = 0; i < 20; ++i) accepted += Check(request, store, varnix) == 0;
         });
-    for (int i = 0; i < 100; ++i) store.Absorb(other);
+    for (int i = 0; i < 100; ++i) store.Absorb(other + Val("k" + std::to_string(i) + "="));
     for (std::thread &reader : readers) reader.join();
     EXPECT_EQ(accepted, 40);
-    EXPECT_EQ(store.Snapshot()->size(), 102u);
+    EXPECT_EQ(store.Snapshot()->size(), 103u);
 }
 
 }  // namespace
