@@ -212,6 +212,25 @@ const std::vector<Shape> &Shapes() {
              return Request("Sample Age Detail", "", "bench",
                             "<col/>" + Repeat("<target name=\"Name\"/>", n));
          }},
+        // Right at the limits, repeated to fill 16 MiB.
+        {"nests-at-limit", 230,
+         [](std::size_t n) {
+             return Request("Sample Age", Repeat(Repeat("<n>", 9990) + Repeat("</n>", 9990), n));
+         }},
+        {"attributes-at-limit", 180,
+         [](std::size_t n) {
+             std::string e = "<e";
+             for (std::size_t i = 0; i < 10000; ++i) e += " a" + std::to_string(i) + "=\"\"";
+             return Request("Sample Age", Repeat(e + "/>", n));
+         }},
+        {"prefixed-at-limit", 100,
+         [](std::size_t n) {
+             std::string e = "<e";
+             for (std::size_t i = 0; i < 5000; ++i)
+                 e += " xmlns:p" + std::to_string(i) + "=\"u" + std::to_string(i) + "\"";
+             for (std::size_t i = 0; i < 5000; ++i) e += " p" + std::to_string(i) + ":a=\"\"";
+             return Request("Sample Age", Repeat(e + "/>", n));
+         }},
         {"garbage", kMaxRequest, [](std::size_t n) { return std::string(n, '<'); }},
     };
     return shapes;

@@ -32,6 +32,13 @@ struct ParseRejected {
 // element, so nesting costs quadratic time: 10,000 levels take a few
 // milliseconds, 65,536 seconds. Requests need a handful of levels.
 constexpr int32_t kMaxDepth = 10000;
+// The reader looks every element and prefixed attribute name up through the
+// open elements and the namespace declarations in scope, one by one, so
+// repeated deep nesting or many prefixes cost the product of the two. Both are
+// counted as the elements come (a lookup takes about a nanosecond); past the
+// bound the parse ends. One deep nest of 10,000 levels takes 50,000,000.
+constexpr std::size_t kMaxNamespaceWork = 100000000;
+constexpr std::size_t kMaxDeclarations = 1000;
 // Each predicate adds to the grouping of the where-clause and to every record's
 // filtering; real where-clauses hold a few dozen.
 constexpr std::size_t kMaxPredicates = 20000;
@@ -252,6 +259,7 @@ void XercesInt::startDTD(const XMLCh *, const XMLCh *, const XMLCh *) {
 void XercesInt::startElement(const XMLCh *uri, const XMLCh *localname, const XMLCh *,
                              const Attributes &attrs) {
     if (++m_depth > kMaxDepth) Reject("elements nested deeper than 10000 levels");
+    CountNamespaceWork(attrs);
     if (m_request != nullptr) {
         StartRequestElement(uri, localname, attrs);
     } else if (m_config != nullptr) {
@@ -333,6 +341,26 @@ void XercesInt::StartRequestElement(const XMLCh *uri, const XMLCh *localname,
 
 void XercesInt::CheckEchoed(const tslString &field) const {
     if (field.size() > kMaxEchoedField) Reject("a sponsor or portal field longer than 4096 bytes");
+}
+
+void XercesInt::startPrefixMapping(const XMLCh *, const XMLCh *) {
+    if (++m_inScope > kMaxDeclarations) Reject("more than 1000 namespace declarations in scope");
+}
+
+void XercesInt::endPrefixMapping(const XMLCh *) {
+    if (m_inScope > 0) --m_inScope;
+}
+
+void XercesInt::CountNamespaceWork(const Attributes &attrs) {
+    std::size_t prefixed = 0;
+    for (XMLSize_t i = 0; i < attrs.getLength(); ++i) {
+        const XMLCh *name = attrs.getQName(i);
+        if (name != nullptr && std::u16string_view(name).find(u':') != std::u16string_view::npos)
+            ++prefixed;
+    }
+    m_namespaceWork += (1 + prefixed) * (static_cast<std::size_t>(m_depth) + m_inScope);
+    if (m_namespaceWork > kMaxNamespaceWork)
+        Reject("nesting and prefixes costing more than 100000000 namespace lookups");
 }
 
 void XercesInt::CountPredicate() {

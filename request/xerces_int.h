@@ -7,7 +7,9 @@
 // parse on one thread.
 //
 // Request mode refuses, as a fatal error at the place it is found, a DOCTYPE,
-// nesting deeper than 10,000 elements, more than 20,000 predicates, more than
+// nesting deeper than 10,000 elements, more than 1,000 namespace declarations
+// in scope, nesting and prefixes that would cost the reader more than 10^8
+// namespace lookups, more than 20,000 predicates, more than
 // 10,000 output columns, a sponsor name, sponsor version, portal version or
 // portal location longer than 4,096 bytes, and (before the parse starts) a
 // start tag with more than 10,000 attributes or more than 1 MiB from one "<"
@@ -51,6 +53,9 @@ class XercesInt : public xercesc::DefaultHandler {
     void startElement(const XMLCh *uri, const XMLCh *localname, const XMLCh *qname,
                       const xercesc::Attributes &attrs) override;
     void endElement(const XMLCh *uri, const XMLCh *localname, const XMLCh *qname) override;
+    // Count the namespace declarations in scope (request and configuration).
+    void startPrefixMapping(const XMLCh *prefix, const XMLCh *uri) override;
+    void endPrefixMapping(const XMLCh *prefix) override;
     // Lexical handler: a DOCTYPE ends the parse before its internal subset is read.
     void startDTD(const XMLCh *name, const XMLCh *publicId, const XMLCh *systemId) override;
 
@@ -71,6 +76,9 @@ class XercesInt : public xercesc::DefaultHandler {
     bool QuietErrors() const;
     // Counts a predicate begun; stops the parse past the most a request may hold.
     void CountPredicate();
+    // Counts the reader's namespace lookups for an element just begun; stops
+    // the parse past their bound.
+    void CountNamespaceWork(const xercesc::Attributes &attrs);
     // Stops the parse at a sponsor or portal field too long to be echoed.
     void CheckEchoed(const tslString &field) const;
     // Stops the parse as a fatal error at the current position.
@@ -85,6 +93,8 @@ class XercesInt : public xercesc::DefaultHandler {
     int32_t m_errors = 0;
     int32_t m_depth = 0;  // elements open
     std::size_t m_predicateCount = 0;
+    std::size_t m_inScope = 0;  // namespace declarations
+    std::size_t m_namespaceWork = 0;
     tslString m_message;
     // Configuration entries being read, outermost first; each is appended to
     // the target exactly once, when its element closes.

@@ -71,12 +71,19 @@ std::string Attributes(std::size_t n) {
     return Request("", "S", tag + "/>");
 }
 
+std::string Declarations(std::size_t n) {
+    std::string text;
+    for (std::size_t i = 0; i < n; ++i) text += " xmlns:p" + std::to_string(i) + "=\"u\"";
+    return text;
+}
+
 std::string Filter(const std::string &column, const std::string &value) {
     return Request("<filter col=\"" + column + "\" oper=\"LIKE\" val=\"" + value + "\"/>");
 }
 
 TEST(Requests, EachShapeWithinItsBoundAtAndPastItsLimit) {
     const std::string d = "'Name' LIKE 'D*'", quotes(65536, '"'), rows = "<VAL>Dalkah</VAL>";
+    const std::string nest = Repeat("<n>", 9996) + Repeat("</n>", 9996);
     const struct {
         const char *shape;
         std::string request;
@@ -101,6 +108,12 @@ TEST(Requests, EachShapeWithinItsBoundAtAndPastItsLimit) {
          "", rows, ""},
         {"10001 levels", Request("", "S", Repeat("<n>", 9997) + "<all/>" + Repeat("</n>", 9997)),
          "message elements nested deeper than 10000 levels\n", "", ""},
+        {"two nests of 10000 levels", Request("", "S", Repeat(nest, 2) + "<all/>"), "", rows, ""},
+        {"three nests of 10000 levels", Request("", "S", Repeat(nest, 3) + "<all/>"),
+         "message nesting and prefixes costing more than 100000000 namespace lookups\n", "", ""},
+        {"1000 namespaces", Request("", "S", "<all" + Declarations(1000) + "/>"), "", rows, ""},
+        {"1001 namespaces", Request("", "S", "<all" + Declarations(1001) + "/>"),
+         "message more than 1000 namespace declarations in scope\n", "", ""},
         {"10000 attributes", Attributes(10000), "", rows, ""},
         {"10001 attributes", Attributes(10001),
          "ERROR: [tid] XercesInt::fatalError: line 1 column 52 message a start tag with more than "
