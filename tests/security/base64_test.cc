@@ -26,7 +26,13 @@ std::string Line(const std::string &text, int position = -1) {
                                              : "Invalid end of base64 string: \"" + text +
                                                    "\", (= at position " +
                                                    std::to_string(position) + " of a group) \n";
-    return (prefix + ("tslUtil::BinarySize: " + message)).substr(0, 20 + kTslMessageBytes - 1);
+    std::string line = prefix + ("tslUtil::BinarySize: " + message);
+    // A cut line keeps its line end.
+    if (line.size() > 20 + kTslMessageBytes - 1) {
+        line.resize(20 + kTslMessageBytes - 2);
+        line += '\n';
+    }
+    return line;
 }
 
 // `bytes` empty: the text is rejected; `line`: what each call logs.
