@@ -298,7 +298,7 @@ Command AddPkiCommand(CLI::App &program) {
 
     CLI::App *keygen = pki->add_subcommand("keygen", "write a new RSA key pair");
     AddNumberOption(*keygen, "--bits", settings->bits, kIssuerBits, 16384,
-                    "modulus size; issuer keys must be 1024 (the default)");
+                    "modulus size; issuer keys must be 1024, the default");
     keygen->add_option("--out", settings->out, "PREFIX of the files PREFIX.pem and PREFIX.pub")
         ->type_name("PREFIX")
         ->required();
@@ -314,9 +314,11 @@ Command AddPkiCommand(CLI::App &program) {
                     "seconds from now until the credential expires")
         ->required();
     credential->add_option("--field1", settings->field1, "first issuer-defined text")
-        ->type_name("TEXT");
+        ->type_name("TEXT")
+        ->capture_default_str();
     credential->add_option("--field2", settings->field2, "second issuer-defined text")
-        ->type_name("TEXT");
+        ->type_name("TEXT")
+        ->capture_default_str();
 
     CLI::App *sign = pki->add_subcommand("sign", "print a request with credentials and signature");
     sign->add_option("--key", settings->key, "the sender's private key file")
