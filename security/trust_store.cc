@@ -57,9 +57,12 @@ void TrustStore::Absorb(std::string_view response) {
     // A key already listed is not listed again: while no public key comes
     // back, every refresh brings the same keys, and the list would grow
     // without end. The first copy is the one a check would reach anyway.
-    auto list = std::make_shared<TrustList>(*m_list);
+    auto list = std::make_shared<TrustList>();
+    // Reserved first: the views below point into the strings, which must not
+    // move (a short string keeps its bytes inside the object).
+    list->reserve(m_list->size() + issuers.size());
+    list->assign(m_list->begin(), m_list->end());
     std::unordered_set<std::string_view> known(list->begin(), list->end());
-    list->reserve(list->size() + issuers.size());
     for (std::string &issuer : issuers) {
         if (known.count(issuer) != 0) continue;
         list->push_back(std::move(issuer));
