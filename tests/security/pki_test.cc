@@ -14,6 +14,10 @@
 #include "security/trust_store.h"
 #include "support/harness.h"
 
+#ifndef NT_HOST_PATH
+#define NT_HOST_PATH ""  // built without the host program
+#endif
+
 namespace {
 
 struct NoVarnix : tslSecurity::TrustListSource {
@@ -29,6 +33,7 @@ std::string Chomp(const std::string &line) {
 }
 
 TEST(Pki, OutputReadByOpensslAndAcceptedByTheCheck) {
+    if (*NT_HOST_PATH == '\0') GTEST_SKIP() << "built without korvane-host";
     const std::string dir = sec::MaterialPath("pki") + "/", in = "cd " + dir + " && ";
     std::filesystem::create_directory(dir);
     int status = -1;
