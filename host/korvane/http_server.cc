@@ -120,7 +120,6 @@ std::string_view PathOf(beast::string_view target) {
         if (path.size() > scheme.size() && beast::iequals(path.substr(0, scheme.size()), scheme)) {
             path.remove_prefix(scheme.size());
             path.remove_prefix(std::min(path.find_first_of("/?"), path.size()));
-            if (path.empty() || path.front() == '?') return "/";
             break;
         }
     }
@@ -264,8 +263,8 @@ class Session : public SessionBase {
     }
 
     void OnReadError(error_code ec) {
-        if (m_overBudget) return SendBusy();
         m_lease.Return();
+        if (m_overBudget) return SendBusy();
         if (ec == http::error::body_limit)
             return SendError(http::status::payload_too_large,
                              "request body larger than " +
@@ -328,7 +327,6 @@ class Session : public SessionBase {
     }
 
     void SendBusy() {
-        m_lease.Return();
         SendError(http::status::service_unavailable,
                   "request bodies in progress exceed " +
                       std::to_string(m_server.options.bodyBudget) + " bytes; try again later\n");
