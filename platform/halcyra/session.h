@@ -17,13 +17,15 @@ LoadResult LoadCurrentState();
 std::shared_ptr<const State> PublishedState(unsigned long conid);
 
 // The state of a server that is not connected: an unnamed root, nothing else.
-const std::shared_ptr<const State> &EmptyState();
+std::shared_ptr<const State> EmptyState();
 
 // Used by one thread at a time, like its server.
 class Session {
   public:
-    explicit Session(unsigned long conid) : m_conid(conid) {}
-    ~Session();  // withdraws the published state
+    explicit Session(unsigned long conid);
+    // Withdraws the published state; the last session also lets go of the
+    // process-wide cache.
+    ~Session();
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 #include <xercesc/util/PlatformUtils.hpp>
 
 #include "halcyra/session.h"
@@ -123,8 +125,10 @@ LoadResult Parse(std::string_view document) {
 }
 
 // Process-wide state, each part reached only through the function that holds
-// its lock. Never destroyed: static destructors may run before the last
-// server's destructor.
+// its lock. Plain pointers rather than objects with destructors: static
+// destructors may run before the last server's destructor (a plug-in unloaded
+// with a live server). The parts are made on first use and let go when the
+// last session ends, so a library loaded and unloaded again leaks nothing.
 struct Cache {
     bool sampleLoaded = false;
     LoadResult sample;
@@ -141,16 +145,33 @@ using Published = std::unordered_map<unsigned long, std::shared_ptr<const State>
 
 std::mutex g_cacheMutex;
 std::mutex g_publishedMutex;
+Cache *g_cache = nullptr;          // under g_cacheMutex
+Published *g_published = nullptr;  // under g_publishedMutex
+std::atomic<unsigned long> g_sessions{0};
 
-// Made on first use, so that servers built during static initialisation find them.
 Cache &TheCache() {
-    static Cache *const cache = std::make_unique<Cache>().release();  // deliberately kept
-    return *cache;
+    if (g_cache == nullptr) g_cache = std::make_unique<Cache>().release();
+    return *g_cache;
 }
 
 Published &ThePublished() {
-    static Published *const published = std::make_unique<Published>().release();  // kept too
-    return *published;
+    if (g_published == nullptr) g_published = std::make_unique<Published>().release();
+    return *g_published;
+}
+
+// Lets go of the process-wide parts once no session is left. A session made
+// meanwhile only finds them made anew (a parse more), never freed under it.
+void ReleaseWhenUnused() {
+    std::unique_ptr<Cache> cache;
+    std::unique_ptr<Published> published;
+    {
+        std::lock_guard<std::mutex> lock(g_cacheMutex);
+        if (g_sessions.load() == 0) cache.reset(std::exchange(g_cache, nullptr));
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_publishedMutex);
+        if (g_sessions.load() == 0) published.reset(std::exchange(g_published, nullptr));
+    }
 }
 
 template <class F>
@@ -218,14 +239,18 @@ std::shared_ptr<const State> PublishedState(unsigned long conid) {
     });
 }
 
-const std::shared_ptr<const State> &EmptyState() {
-    static const auto *const empty =  // deliberately kept, like the cache
-        std::make_unique<std::shared_ptr<const State>>(std::make_shared<State>()).release();
-    return *empty;
+std::shared_ptr<const State> EmptyState() {
+    // Small and immutable: made anew for each caller rather than kept.
+    return std::make_shared<State>();
+}
+
+Session::Session(unsigned long conid) : m_conid(conid) {
+    g_sessions.fetch_add(1);
 }
 
 Session::~Session() {
     Publish(nullptr);
+    if (g_sessions.fetch_sub(1) == 1) ReleaseWhenUnused();
 }
 
 void Session::Publish(std::shared_ptr<const State> state) {
