@@ -1,6 +1,8 @@
 #include "entry/tessel.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "base/trace_log.h"
@@ -29,7 +31,6 @@ Tessel::Tessel(const char *version, const char *name, const char *dispatchName, 
     m_jvm = jvm;
     m_callback = callback;
     m_event = std::make_unique<EventRecord>(*this);
-    m_lastKeyFetch = 0;
     m_raw = false;
     m_configdata = configuration;
 
@@ -67,7 +68,6 @@ Tessel::~Tessel() {
     m_name.clear();
     m_dispatchName.clear();
     m_version.clear();
-    m_trustList.clear();
     m_entries.clear();
     m_event.reset();
     // Readers hold library state: they go before the library's counter drops.
@@ -98,4 +98,28 @@ int32_t Tessel::SendEncodedEvent(const char *encoded, const tslString &text) {
                m_name.c_str(), text.c_str());
         return 0;
     }
+}
+
+int32_t Tessel::CallTessel(const char *host, const char *remote, const char *request,
+                           char **response) {
+    if (response != nullptr) *response = nullptr;
+    if (m_callback == nullptr) return 1;
+    const tslString text(request);
+    try {
+        return m_callback(m_name.c_str(), "CallTessel", host, remote, text.UrlEncoded(), response);
+    } catch (...) {
+        TslLog(TSL_ERROR,
+               "Tessel::CallTessel: tessel [%s] exception host [%s] remotetsl [%s] request [%s]\n",
+               m_name.c_str(), host, remote, text.c_str());
+        return 1;
+    }
+}
+
+int32_t Tessel::CallVarnix(const std::string &request, std::string &response) {
+    char *out = nullptr;
+    const int32_t status = CallTessel("localhost", "Varnix", request.c_str(), &out);
+    // Owned from here, so the copy below cannot leak the host's block.
+    const std::unique_ptr<char, decltype(&std::free)> answer(out, &std::free);
+    response = answer != nullptr ? answer.get() : "";
+    return status;
 }

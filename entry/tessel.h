@@ -2,10 +2,10 @@
 // destroyed by "terminate" or library unload.
 //
 // Holds the names the host gave it, the host callback, the configuration
-// entries, the security state (trust list, public key) and the event record.
-// During serving, names, configuration and flags are only read; the event
-// record is used under the event mutex. The trust list and its fetch time are
-// not used yet: the credential check that reads them will hold the key mutex.
+// entries, the trust state (issuer keys, public key, last fetch) and the event
+// record. During serving, names, configuration and flags are only read; the
+// trust state guards itself (see security/trust_store.h); the event record is
+// used under the event mutex.
 #pragma once
 
 #include <cstdint>
@@ -18,18 +18,20 @@
 #include "dorvex.h"
 #include "request/config_entry.h"
 #include "request/tsl_string.h"
+#include "security/trust_store.h"
 
 class tslData;
 class EventRecord;
 
-class Tessel {
+// The trust list comes from Varnix through the host's "CallTessel".
+class Tessel final : public tslSecurity::TrustListSource {
   public:
     // Any text may be null except the names. Never throws for a bad
     // configuration: parse errors are logged and the entries read so far kept.
     Tessel(const char *version, const char *name, const char *dispatchName, void *jvm,
            gwcbfunc callback, const char *configuration);
     // Runs the application's "Terminate" hook first, closes the log file last.
-    ~Tessel();
+    ~Tessel() override;
     Tessel(const Tessel &) = delete;
     Tessel &operator=(const Tessel &) = delete;
 
@@ -49,6 +51,16 @@ class Tessel {
     // The same for a text already URL-encoded; `text` is the plain form, for the
     // log should the callback throw.
     int32_t SendEncodedEvent(const char *encoded, const tslString &text);
+
+    // Asks the host to pass `request` (plain text; sent URL-encoded) to plug-in
+    // `remote` on gateway `host`. Returns the host's status, 0 on success, or 1
+    // without a callback or when the callback throws (logged). `*response` gets
+    // the host's malloc'ed answer or null; the caller frees it.
+    int32_t CallTessel(const char *host, const char *remote, const char *request, char **response);
+    // CallTessel to Varnix on this machine, the answer copied and freed.
+    int32_t CallVarnix(const std::string &request, std::string &response) override;
+    // Fetches the trust list and the public key from Varnix and takes them in.
+    void RefreshTrustList() { m_trust.Refresh(*this); }
 
     void SetKey(uint32_t key) { m_key = key; }
     int32_t AuthCheck(uintptr_t a1, uintptr_t a2, uintptr_t a3, uintptr_t a4, uintptr_t a5);
@@ -73,9 +85,7 @@ class Tessel {
     tslString m_name;
     tslString m_configdata;
     std::vector<ConfigEntry> m_entries;
-    std::vector<tslString> m_trustList;
-    std::mutex m_keyMutex;
-    std::time_t m_lastKeyFetch = 0;
+    tslSecurity::TrustStore m_trust;
     tslString m_dispatchName;
     void *m_jvm = nullptr;
     bool m_raw = false;

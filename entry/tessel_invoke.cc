@@ -106,10 +106,10 @@ int32_t Tessel::Invoke(const char *version, const char *tesselName, const char *
     }
 
     if (!data->m_credentials.empty()) {
-        // No issuer can be trusted without a trust list, which comes with the
-        // credential check; a request with credentials is never served unchecked.
-        TslLog(TSL_ERROR, "Tessel::Invoke [%s->%s] non-trusted credentials\n", tessel, dispatch);
-        return 401;
+        // A rejected request gets no response and no execution record.
+        const int32_t checked =
+            tslSecurity::AuthenticateRequest(*data, m_trust, *this, tessel, dispatch);
+        if (checked != 0) return checked;
     }
 
     if (!data->m_table.empty())

@@ -13,6 +13,7 @@
 #include "base/trace_log.h"
 #include "material.h"
 #include "request/tsl_request.h"
+#include "request/xerces_library.h"
 #include "security/trust_store.h"
 #include "support/harness.h"
 
@@ -81,6 +82,18 @@ std::string Request(const std::string &attributes, const std::string &from = "",
 std::string Signed(const std::string &credential, const std::string &signature) {
     return Request(" credentials=\"" + credential + "\" signature=\"" + signature + "\"");
 }
+
+// The request reader needs Xerces, which a plug-in object holds only while it
+// lives; whichever test runs first, this program holds it throughout.
+struct XercesHeld : ::testing::Environment {
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(xerces_library::Initialize(error)) << error;
+    }
+    void TearDown() override { xerces_library::Terminate(); }
+};
+[[maybe_unused]] ::testing::Environment *const g_xerces =
+    ::testing::AddGlobalTestEnvironment(new XercesHeld);  // gtest owns it
 
 // The check on a parsed request: its code; `credentials` gets the field after it.
 int32_t Check(const std::string &text, tslSecurity::TrustStore &store,
