@@ -27,6 +27,7 @@ std::string g_log;
 // The trace log and the clock, captured for one test.
 struct Capture {
     Capture() {
+        g_log.clear();
         TslSetLevel(TSL_TRACE);
         TslSetDebugSink(
             [](void *, const char *line, std::size_t size) { g_log.append(line, size); }, nullptr);
