@@ -61,35 +61,77 @@ class MessageDates {
         if (when.tm_mon < 0 || when.tm_mon > 11 || when.tm_mday < 1 || when.tm_hour > 23 ||
             when.tm_min > 59 || when.tm_sec > 59)
             return {};
-        // mktime reads the time zone file again on every call, which would
-        // cost more than the rest of a row. The start of each hour is
-        // converted once; a time that reads back as its own fields from there
-        // is the one mktime gives (the hour holds no transition), any other
-        // is left to mktime.
-        auto [start, added] = m_hourStarts.try_emplace(value >> 11, 0);
-        if (added) {
-            std::tm hour = when;
-            hour.tm_min = hour.tm_sec = 0;
-            start->second = std::mktime(&hour);
-        }
-        std::time_t seconds = start->second + when.tm_min * 60 + when.tm_sec;
+        // mktime reads the time zone file again on every call, and localtime_r
+        // and strftime cost more than the rest of a row. Each hour is
+        // converted once: when its first and last second read back as its own
+        // fields (no transition inside, the day exists), every time in it
+        // shows as its own fields. Any other hour is left to mktime.
+        auto [hour, added] = m_hours.try_emplace(value >> 11, false);
+        if (added) hour->second = Plain(when);
         std::tm local{};
-        if (start->second == kFailed || localtime_r(&seconds, &local) == nullptr ||
-            local.tm_year != when.tm_year || local.tm_mon != when.tm_mon ||
-            local.tm_mday != when.tm_mday || local.tm_hour != when.tm_hour ||
-            local.tm_min != when.tm_min || local.tm_sec != when.tm_sec) {
-            seconds = std::mktime(&when);
+        if (hour->second) {
+            local = when;
+        } else {
+            const std::time_t seconds = std::mktime(&when);
             if (seconds == kFailed || localtime_r(&seconds, &local) == nullptr) return {};
         }
-        char shown[32];
-        if (std::strftime(shown, sizeof shown, "%m/%d/%y %H:%M:%S", &local) == 0) return {};
-        return shown;
+        return Shown(local);
     }
 
   private:
     static constexpr std::time_t kFailed = -1;
-    // By DOS date and hour.
-    std::unordered_map<std::uint32_t, std::time_t> m_hourStarts;
+
+    static bool SameFields(const std::tm &a, const std::tm &b) {
+        return a.tm_year == b.tm_year && a.tm_mon == b.tm_mon && a.tm_mday == b.tm_mday &&
+               a.tm_hour == b.tm_hour && a.tm_min == b.tm_min && a.tm_sec == b.tm_sec;
+    }
+
+    // True when every time of `when`'s hour converts to its own fields.
+    static bool Plain(const std::tm &when) {
+        std::tm first = when, last = when;
+        first.tm_min = first.tm_sec = 0;
+        last.tm_min = last.tm_sec = 59;
+        const std::tm wantFirst = first, wantLast = last;
+        const std::time_t start = std::mktime(&first);
+        if (start == kFailed) return false;
+        const std::time_t end = start + 3599;
+        std::tm readFirst{}, readLast{};
+        return localtime_r(&start, &readFirst) != nullptr &&
+               localtime_r(&end, &readLast) != nullptr && SameFields(readFirst, wantFirst) &&
+               SameFields(readLast, wantLast);
+    }
+
+    // "%m/%d/%y %H:%M:%S", written by hand for fields in range as strftime
+    // would write them.
+    static std::string Shown(const std::tm &t) {
+        if (t.tm_year < -1900 || t.tm_mon < 0 || t.tm_mon > 11 || t.tm_mday < 1 || t.tm_mday > 31 ||
+            t.tm_hour < 0 || t.tm_hour > 23 || t.tm_min < 0 || t.tm_min > 59 || t.tm_sec < 0 ||
+            t.tm_sec > 60) {
+            char shown[32];
+            if (std::strftime(shown, sizeof shown, "%m/%d/%y %H:%M:%S", &t) == 0) return {};
+            return shown;
+        }
+        char shown[17];
+        const auto two = [&](int at, int n) {
+            shown[at] = static_cast<char>('0' + n / 10);
+            shown[at + 1] = static_cast<char>('0' + n % 10);
+        };
+        two(0, t.tm_mon + 1);
+        shown[2] = '/';
+        two(3, t.tm_mday);
+        shown[5] = '/';
+        two(6, (t.tm_year + 1900) % 100);
+        shown[8] = ' ';
+        two(9, t.tm_hour);
+        shown[11] = ':';
+        two(12, t.tm_min);
+        shown[14] = ':';
+        two(15, t.tm_sec);
+        return std::string(shown, sizeof shown);
+    }
+
+    // By DOS date and hour: whether the hour converts plainly.
+    std::unordered_map<std::uint32_t, bool> m_hours;
 };
 
 }  // namespace
@@ -120,11 +162,15 @@ int32_t NorloTessel::sNLXMessageLog(tslData &request) {
     MessageDates dates;
     int severity = 0;
     std::u16string date, source, description, extension;
+    // Kept across rows so that their room is reused.
+    std::string sourceText, descriptionText, extensionText;
     while (log->GetNextMessage(severity, date, source, description, extension) != 0) {
         pllTrace("NorloTessel::GetNextMessage");
-        request.AddRecord(SeverityWord(severity), dates.Format(date).c_str(),
-                          Narrow(source).c_str(), Narrow(description).c_str(),
-                          Narrow(extension).c_str(), nullptr);
+        NarrowInto(sourceText, source);
+        NarrowInto(descriptionText, description);
+        NarrowInto(extensionText, extension);
+        request.AddRecord(SeverityWord(severity), dates.Format(date).c_str(), sourceText.c_str(),
+                          descriptionText.c_str(), extensionText.c_str(), nullptr);
     }
     return 0;
 }

@@ -10,6 +10,11 @@ std::string Narrow(std::u16string_view wide) {
     return out;
 }
 
+void NarrowInto(std::string &out, std::u16string_view wide) {
+    out.clear();
+    AppendUtf8FromUtf16(out, wide.data(), wide.size());
+}
+
 namespace {
 
 // The code point of the well-formed sequence at `at`, and its length; 0 when

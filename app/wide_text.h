@@ -6,6 +6,8 @@
 
 // The whole text as UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Narrow(std::u16string_view wide);
+// The same, replacing what `out` held (and reusing its room).
+void NarrowInto(std::string &out, std::u16string_view wide);
 
 // The whole text as UTF-16; each byte that starts no well-formed UTF-8
 // sequence becomes U+FFFD.
