@@ -4,15 +4,20 @@
 
 #include "base/utf16.h"
 
-std::string Narrow(std::u16string_view wide) {
-    std::string out;
-    AppendUtf8FromUtf16(out, wide.data(), wide.size());
-    return out;
+void NarrowInto(std::string &out, std::u16string_view wide) {
+    // Most texts are ASCII throughout: those are copied unit by unit, and the
+    // general conversion takes over from the first unit that is not.
+    std::size_t ascii = 0;
+    while (ascii < wide.size() && wide[ascii] < 0x80) ++ascii;
+    out.resize(ascii);
+    for (std::size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(wide[i]);
+    if (ascii < wide.size()) AppendUtf8FromUtf16(out, wide.data() + ascii, wide.size() - ascii);
 }
 
-void NarrowInto(std::string &out, std::u16string_view wide) {
-    out.clear();
-    AppendUtf8FromUtf16(out, wide.data(), wide.size());
+std::string Narrow(std::u16string_view wide) {
+    std::string out;
+    NarrowInto(out, wide);
+    return out;
 }
 
 namespace {
