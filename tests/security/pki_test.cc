@@ -34,7 +34,10 @@ std::string Chomp(const std::string &line) {
 
 TEST(Pki, OutputReadByOpensslAndAcceptedByTheCheck) {
     if (*NT_HOST_PATH == '\0') GTEST_SKIP() << "built without korvane-host";
-    const std::string dir = sec::MaterialPath("pki") + "/", in = "cd " + dir + " && ";
+    // keygen refuses to overwrite: a directory of its own for every run.
+    static int run = 0;
+    const std::string dir = sec::MaterialPath("pki" + std::to_string(run++)) + "/",
+                      in = "cd " + dir + " && ";
     std::filesystem::create_directory(dir);
     int status = -1;
     const std::string issuer = Chomp(Pki("keygen --out " + dir + "iss", &status));
