@@ -5,51 +5,17 @@
 
 #include <gtest/gtest.h>
 #include <openssl/err.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
 #include <tuple>
 
+#include "material.h"
+
 namespace {
 
-// Keys, blocks and signatures, made once per program with the openssl command.
-struct Material {
-    Material() {
-        const std::string script =
-            "set -e; exec 2>/dev/null; cd '" + dir.string() + "'\n" +
-            "for k in issuer other; do\n"
-            "  openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out $k.pem\n"
-            "  openssl rsa -in $k.pem -pubout -outform DER -out $k.spki\n"
-            "  openssl rsa -in $k.pem -RSAPublicKey_out -outform DER -out $k.pkcs1\n"
-            "done\n"
-            "openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:512 -out weak.pem\n"
-            "openssl genpkey -algorithm RSA-PSS -pkeyopt rsa_keygen_bits:1024 -out pss.pem\n"
-            "for k in weak pss; do openssl pkey -in $k.pem -pubout -outform DER -out $k; done\n"
-            // 117 bytes are the most a 1024-bit block holds; pkeyutl signs at most 64.
-            "printf '%0117d' 7 > long; printf 'f1:f2:key:1700000000' > short\n"
-            "openssl rsautl -sign -inkey issuer.pem -in long -out long.blk\n"
-            "openssl pkeyutl -sign -inkey issuer.pem -in short -out short.blk\n"
-            "printf '' > empty; openssl rsautl -sign -inkey issuer.pem -in empty -out empty.blk\n"
-            "printf '<tesselrequest version=\"1\"/>\\0' > message\n"
-            "openssl dgst -sha256 -sign issuer.pem -out message.sig message\n";
-        EXPECT_EQ(std::system(script.c_str()), 0) << script;
-    }
-    ~Material() { std::filesystem::remove_all(dir); }
-    char name[23] = "/tmp/krypa_test.XXXXXX";
-    std::filesystem::path dir = ::mkdtemp(name);
-};
-
-std::string Read(const std::string &name) {
-    static const Material material;
-    std::ifstream in(material.dir / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using sec::Material;
 
 struct KeyFree {
     void operator()(krypa_key *key) const { krypa_key_release(key); }
@@ -92,34 +58,34 @@ int32_t Import(const std::string &der, Key *key = nullptr) {
 
 Key KeyOf(const std::string &name) {
     Key key;
-    EXPECT_EQ(Import(Read(name), &key), KRYPA_OK) << name;
+    EXPECT_EQ(Import(Material(name), &key), KRYPA_OK) << name;
     return key;
 }
 
 TEST(Krypa, ImportsBothDerFormsOfRsaKeysOnly) {
-    const std::string spki = Read("issuer.spki");
+    const std::string spki = Material("issuer.der");
     const std::pair<std::string, int32_t> cases[] = {
         {spki, KRYPA_OK},
-        {Read("issuer.pkcs1"), KRYPA_OK},
+        {Material("issuer.pkcs1"), KRYPA_OK},
         {spki + '\0', KRYPA_E_KEY},
         {spki.substr(0, spki.size() - 1), KRYPA_E_KEY},
         {std::string(140, '\x30'), KRYPA_E_KEY},
         {"", KRYPA_E_KEY},
-        {Read("weak"), KRYPA_E_KEY},
-        {Read("pss"), KRYPA_E_KEY},
+        {Material("weak"), KRYPA_E_KEY},
+        {Material("pss"), KRYPA_E_KEY},
     };
     for (const auto &[der, status] : cases) ExpectOutcome(Import(der), status);
 }
 
 TEST(Krypa, PublicDecryptInvertsOpensslSign) {
     const Key issuer = KeyOf("issuer.pkcs1");
-    const Key other = KeyOf("other.spki");
-    const std::string block = Read("long.blk");
+    const Key other = KeyOf("other.der");
+    const std::string block = Material("long.blk");
     // key, mode, input, plain text, status
     const std::tuple<const krypa_key *, int32_t, std::string, std::string, int32_t> cases[] = {
-        {issuer.get(), KRYPA_MODE_PKCS1, block, Read("long"), 117},
-        {issuer.get(), KRYPA_MODE_PKCS1, Read("short.blk"), Read("short"), 20},
-        {issuer.get(), KRYPA_MODE_PKCS1, Read("empty.blk"), "", 0},
+        {issuer.get(), KRYPA_MODE_PKCS1, block, Material("long"), 117},
+        {issuer.get(), KRYPA_MODE_PKCS1, Material("short.blk"), Material("short"), 20},
+        {issuer.get(), KRYPA_MODE_PKCS1, Material("empty.blk"), "", 0},
         {other.get(), KRYPA_MODE_PKCS1, block, "", KRYPA_E_CRYPTO},
         {issuer.get(), KRYPA_MODE_PKCS1, block.substr(1), "", KRYPA_E_CRYPTO},
         {issuer.get(), KRYPA_MODE_PKCS1, block + 'x', "", KRYPA_E_CRYPTO},
@@ -138,10 +104,10 @@ TEST(Krypa, PublicDecryptInvertsOpensslSign) {
 }
 
 TEST(Krypa, VerifiesOpensslSha256Signatures) {
-    const Key issuer = KeyOf("issuer.spki");
+    const Key issuer = KeyOf("issuer.der");
     const Key other = KeyOf("other.pkcs1");
-    const std::string message = Read("message");
-    const std::string signature = Read("message.sig");
+    const std::string message = Material("message");
+    const std::string signature = Material("message.sig");
     std::string tampered = signature;
     tampered[60] ^= 1;
     // key, algorithm, message, signature, status
