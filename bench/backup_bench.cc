@@ -19,31 +19,14 @@
 #include <string>
 #include <vector>
 
-#include "plugin_loader.h"
+#include "loaded_plugin.h"
 
 namespace {
 
-const char kVersion[] = "V02.000.02";
-const char kName[] = "NorloTessel";
-const char kDispatch[] = "Dorvex";
-
-int32_t QuietHost(const char *, const char *operation, ...) {
-    return std::strcmp(operation, "SendEvent") == 0 ? 1 : -1;
-}
-
-PluginLoader &Plugin() {
-    static PluginLoader *loader = [] {
-        auto loaded = std::make_unique<PluginLoader>();
-        if (!loaded->Load(NT_PLUGIN_PATH)) {
-            std::fprintf(stdout, "cannot load plug-in: %s\n", loaded->Error().c_str());
-            std::exit(1);
-        }
-        loaded->Call(kVersion, kName, kDispatch, "initialize",
-                     reinterpret_cast<uintptr_t>(&QuietHost), reinterpret_cast<uintptr_t>(""));
-        return loaded.release();  // kept for the process
-    }();
-    return *loader;
-}
+using bench_plugin::kDispatch;
+using bench_plugin::kName;
+using bench_plugin::kVersion;
+using bench_plugin::Plugin;
 
 // A state document of `messages` messages and `users` users spread evenly over
 // the 500 organizations at the fifth level (root, 4, 20, 100, 500).

@@ -18,7 +18,7 @@
 #include <xercesc/sax2/XMLReaderFactory.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
-#include "plugin_loader.h"
+#include "loaded_plugin.h"
 
 namespace {
 
@@ -30,27 +30,10 @@ const char kRequest[] =
     "<select><output><all/></output><from><db name=\"Sample Age\"/></from>"
     "<where></where></select></tesselrequest></soap:Body></soap:Envelope>";
 
-const char kVersion[] = "V02.000.02";
-const char kName[] = "NorloTessel";
-const char kDispatch[] = "Dorvex";
-
-int32_t QuietHost(const char *, const char *operation, ...) {
-    return std::strcmp(operation, "SendEvent") == 0 ? 1 : -1;
-}
-
-PluginLoader &Plugin() {
-    static PluginLoader *loader = [] {
-        auto *l = new PluginLoader();
-        if (!l->Load(NT_PLUGIN_PATH)) {
-            std::fprintf(stdout, "cannot load plug-in: %s\n", l->Error().c_str());
-            std::exit(1);
-        }
-        l->Call(kVersion, kName, kDispatch, "initialize", reinterpret_cast<uintptr_t>(&QuietHost),
-                reinterpret_cast<uintptr_t>(""));
-        return l;
-    }();
-    return *loader;
-}
+using bench_plugin::kDispatch;
+using bench_plugin::kName;
+using bench_plugin::kVersion;
+using bench_plugin::Plugin;
 
 std::string OneResponse() {
     char *response = nullptr;
