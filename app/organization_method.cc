@@ -26,6 +26,18 @@ std::string LevelLink(const tslData &request, const std::string &organization) {
     return request.BuildLink(kTreeTable, predicate.get(), nullptr);
 }
 
+// Refreshes `organization` and visits its members in order, each with its
+// name as the library gives it and in UTF-8.
+template <typename Visit>
+void ForEachMember(HBKOrgNode &organization, Visit &&visit) {
+    organization.Refresh();
+    organization.SetStartPosition();
+    while (HBKOrgNode *child = organization.GetNext()) {
+        const std::u16string wideName = child->GetName();
+        visit(*child, wideName, Narrow(wideName));
+    }
+}
+
 }  // namespace
 
 void NorloTessel::GetUserAttributes(const HBKUser &user, const UserAttributeOutputs &out) {
@@ -82,31 +94,25 @@ void NorloTessel::FindOrganization(const std::u16string &name, HBKOrgNode &node,
 
 void NorloTessel::GetOrganizationLevel(HBKOrgNode &organization, tslData &request) {
     pllTrace("NorloTessel::GetOrganizationLevel");
-    organization.Refresh();
-    organization.SetStartPosition();
-    while (HBKOrgNode *child = organization.GetNext()) {
-        const std::u16string wideName = child->GetName();
-        const std::string name = Narrow(wideName);
-        if (child->GetType() == orgUser) {
+    ForEachMember(organization, [&](HBKOrgNode &child, const std::u16string &wideName,
+                                    const std::string &name) {
+        if (child.GetType() == orgUser) {
             AddUserRecord(request, name, nullptr, wideName);
-            continue;
+            return;
         }
         const std::string link = LevelLink(request, name);
-        request.AddLinkRecord(name.c_str(), link.c_str(), YesNo(child->GetProtected()), nullptr,
-                              YesNo(child->GetActive()), nullptr, "", nullptr, "", nullptr, "",
+        request.AddLinkRecord(name.c_str(), link.c_str(), YesNo(child.GetProtected()), nullptr,
+                              YesNo(child.GetActive()), nullptr, "", nullptr, "", nullptr, "",
                               nullptr, "", nullptr, "", nullptr, nullptr);
-    }
+    });
 }
 
 void NorloTessel::DumpOrganization(HBKOrgNode &organization, tslData &request) {
     pllTrace("NorloTessel::DumpOrganization");
     const std::string parent = Narrow(organization.GetName());
-    organization.Refresh();
-    organization.SetStartPosition();
-    while (HBKOrgNode *child = organization.GetNext()) {
-        const std::u16string wideName = child->GetName();
-        const std::string name = Narrow(wideName);
-        if (child->GetType() == orgUser) {
+    ForEachMember(organization, [&](HBKOrgNode &child, const std::u16string &wideName,
+                                    const std::string &name) {
+        if (child.GetType() == orgUser) {
             const HBKUser user(static_cast<unsigned long>(m_server->GetConid()), wideName);
             std::string isProtected, activated;
             GetUserAttributes(user, {&isProtected, &activated});
@@ -118,14 +124,14 @@ void NorloTessel::DumpOrganization(HBKOrgNode &organization, tslData &request) {
             request.AddLinkRecord(parent.c_str(), nullptr, "", nullptr, name.c_str(), link.c_str(),
                                   isProtected.c_str(), nullptr, activated.c_str(), nullptr,
                                   nullptr);
-            continue;
+            return;
         }
         const std::string link = LevelLink(request, name);
         request.AddLinkRecord(parent.c_str(), nullptr, name.c_str(), link.c_str(), "", nullptr,
-                              YesNo(child->GetProtected()), nullptr, YesNo(child->GetActive()),
+                              YesNo(child.GetProtected()), nullptr, YesNo(child.GetActive()),
                               nullptr, nullptr);
-        DumpOrganization(*child, request);
-    }
+        DumpOrganization(child, request);
+    });
 }
 
 int32_t NorloTessel::sNLXOrganization(tslData &request) {
