@@ -1,5 +1,6 @@
 // "Norlo Server - Message Log": the backup server's messages, first to last.
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -45,7 +46,8 @@ int HexDigit(char16_t c) {
 // conversion does with them.
 class MessageDates {
   public:
-    std::string Format(std::u16string_view text) {
+    // The date's text, valid until the next call.
+    const char *Format(std::u16string_view text) {
         std::uint32_t value = 0;
         for (char16_t c : text)
             if (const int digit = HexDigit(c); digit >= 0) value = value << 4 | digit;
@@ -60,20 +62,26 @@ class MessageDates {
         when.tm_isdst = -1;
         if (when.tm_mon < 0 || when.tm_mon > 11 || when.tm_mday < 1 || when.tm_hour > 23 ||
             when.tm_min > 59 || when.tm_sec > 59)
-            return {};
+            return "";
         // mktime reads the time zone file again on every call, and localtime_r
         // and strftime cost more than the rest of a row. Each hour is
         // converted once: when its first and last second read back as its own
         // fields (no transition inside, the day exists), every time in it
         // shows as its own fields. Any other hour is left to mktime.
-        auto [hour, added] = m_hours.try_emplace(value >> 11, false);
-        if (added) hour->second = Plain(when);
+        // Logs are mostly in time order: the last hour is asked for again.
+        const std::uint32_t hourKey = value >> 11;
+        if (!m_lastHour || *m_lastHour != hourKey) {
+            auto [hour, added] = m_hours.try_emplace(hourKey, false);
+            if (added) hour->second = Plain(when);
+            m_lastHour = hourKey;
+            m_lastPlain = hour->second;
+        }
         std::tm local{};
-        if (hour->second) {
+        if (m_lastPlain) {
             local = when;
         } else {
             const std::time_t seconds = std::mktime(&when);
-            if (seconds == kFailed || localtime_r(&seconds, &local) == nullptr) return {};
+            if (seconds == kFailed || localtime_r(&seconds, &local) == nullptr) return "";
         }
         return Shown(local);
     }
@@ -103,15 +111,14 @@ class MessageDates {
 
     // "%m/%d/%y %H:%M:%S", written by hand for fields in range as strftime
     // would write them.
-    static std::string Shown(const std::tm &t) {
+    const char *Shown(const std::tm &t) {
+        char *const shown = m_shown;
         if (t.tm_year < -1900 || t.tm_mon < 0 || t.tm_mon > 11 || t.tm_mday < 1 || t.tm_mday > 31 ||
             t.tm_hour < 0 || t.tm_hour > 23 || t.tm_min < 0 || t.tm_min > 59 || t.tm_sec < 0 ||
             t.tm_sec > 60) {
-            char shown[32];
-            if (std::strftime(shown, sizeof shown, "%m/%d/%y %H:%M:%S", &t) == 0) return {};
+            if (std::strftime(shown, sizeof m_shown, "%m/%d/%y %H:%M:%S", &t) == 0) return "";
             return shown;
         }
-        char shown[17];
         const auto two = [&](int at, int n) {
             shown[at] = static_cast<char>('0' + n / 10);
             shown[at + 1] = static_cast<char>('0' + n % 10);
@@ -127,11 +134,15 @@ class MessageDates {
         two(12, t.tm_min);
         shown[14] = ':';
         two(15, t.tm_sec);
-        return std::string(shown, sizeof shown);
+        shown[17] = '\0';
+        return shown;
     }
 
     // By DOS date and hour: whether the hour converts plainly.
     std::unordered_map<std::uint32_t, bool> m_hours;
+    std::optional<std::uint32_t> m_lastHour;
+    bool m_lastPlain = false;
+    char m_shown[64];
 };
 
 }  // namespace
@@ -169,7 +180,7 @@ int32_t NorloTessel::sNLXMessageLog(tslData &request) {
         NarrowInto(sourceText, source);
         NarrowInto(descriptionText, description);
         NarrowInto(extensionText, extension);
-        request.AddRecord(SeverityWord(severity), dates.Format(date).c_str(), sourceText.c_str(),
+        request.AddRecord(SeverityWord(severity), dates.Format(date), sourceText.c_str(),
                           descriptionText.c_str(), extensionText.c_str(), nullptr);
     }
     return 0;

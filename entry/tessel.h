@@ -80,7 +80,7 @@ class Tessel final : public tslSecurity::TrustListSource {
 
     void ApplyDebugLevels();
     void SendExecutionRecord(tslData &request, int32_t result, std::time_t start, std::time_t end,
-                             const uint32_t *length);
+                             std::size_t responseSize);
 
     tslString m_name;
     tslString m_configdata;

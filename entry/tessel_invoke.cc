@@ -130,27 +130,22 @@ int32_t Tessel::Invoke(const char *version, const char *tesselName, const char *
 
     data->BuildResponse();
 
-    const char *bytes = data->GetResponseBuffer();
-    std::size_t size = data->GetResponseLength();
-    if (size == 0 || bytes == nullptr) {
-        bytes = data->GetResponse();
-        size = data->GetResponseSize();
-    }
-    char *block = static_cast<char *>(std::malloc(size + 1));
-    if (block == nullptr) throw std::bad_alloc();
-    std::memcpy(block, bytes, size);
-    block[size] = '\0';
-    if (length != nullptr) *length = static_cast<uint32_t>(size);
-    *response = block;
+    // The response text's own block is handed over: it is already ended by a
+    // zero and comes from malloc, as the "free" call expects.
+    ResponseBytes text = data->TakeResponse();
+    if (text.data() == nullptr) text = ResponseBytes::WithRoom(0);
+    if (length != nullptr) *length = static_cast<uint32_t>(text.size());
+    const std::size_t responseSize = text.size();
+    *response = text.Release();
 
     const std::time_t end = TslNow();
     if (!data->m_table.empty() && !IsVarnixOwnTraffic(tessel, dispatch, data->m_table))
-        SendExecutionRecord(*data, result, start, end, length);
+        SendExecutionRecord(*data, result, start, end, responseSize);
     return result;
 }
 
 void Tessel::SendExecutionRecord(tslData &request, int32_t result, std::time_t start,
-                                 std::time_t end, const uint32_t *length) {
+                                 std::time_t end, std::size_t responseSize) {
     const std::string filters = FiltersText(request.m_predicates);
     std::string taxonomy = "Network Access.AppServer.Tessel";
     taxonomy += (result == 200 || result == 0) ? ".S" : ".F";
@@ -171,8 +166,7 @@ void Tessel::SendExecutionRecord(tslData &request, int32_t result, std::time_t s
     }
     event.AddText("Taxonomy", taxonomy);
     event.AddNumber("cs_bytes", static_cast<uint32_t>(request.m_xmlrequest.size()));
-    event.AddNumber("sc_bytes",
-                    length != nullptr ? *length : static_cast<uint32_t>(request.GetResponseSize()));
+    event.AddNumber("sc_bytes", static_cast<uint32_t>(responseSize));
     event.AddText("cs_method", "Morv");
     event.AddNumber("cs_status", status);
     event.AddText("Method", method);

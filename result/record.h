@@ -28,8 +28,6 @@ struct tslRecord {
     }
 };
 
-using RecordList = std::vector<std::unique_ptr<tslRecord>>;
-
 struct tslColumn {
     tslString name;
     int32_t type = TYPE_UNKNOWN;

@@ -4,8 +4,8 @@
 #include <string_view>
 
 bool RecordFilter::Passes(const std::vector<Predicate> &predicates,
-                          const std::vector<tslColumn> &columns, const tslRecord &record,
-                          const RecordList &accepted) {
+                          const std::vector<tslColumn> &columns, const RecordView &record,
+                          const RecordStore &accepted) {
     m_unique.ForgetLookups();  // any made so far were for other records
     if (predicates.empty()) return true;
     if (m_atoms.size() < predicates.size()) m_atoms.resize(predicates.size());
@@ -19,8 +19,8 @@ bool RecordFilter::Passes(const std::vector<Predicate> &predicates,
 }
 
 bool RecordFilter::Test(std::size_t index, const Predicate &predicate,
-                        const std::vector<tslColumn> &columns, const tslRecord &record,
-                        const RecordList &accepted) {
+                        const std::vector<tslColumn> &columns, const RecordView &record,
+                        const RecordStore &accepted) {
     std::size_t position = 0;
     while (position < columns.size() && !(columns[position].name == predicate.target)) ++position;
     if (position == columns.size()) return true;  // no such column: never rejects

@@ -15,6 +15,7 @@
 #include "result/atom.h"
 #include "result/clause.h"
 #include "result/record.h"
+#include "result/record_store.h"
 #include "result/unique_index.h"
 
 class RecordFilter {
@@ -23,10 +24,10 @@ class RecordFilter {
     // with `accepted`, the records the table holds, which must be the ones
     // that Accepted was told about since the last Forget.
     bool Passes(const std::vector<Predicate> &predicates, const std::vector<tslColumn> &columns,
-                const tslRecord &record, const RecordList &accepted);
+                const RecordView &record, const RecordStore &accepted);
     // `record` is now the last of the table's records; `tested`: it has just
     // passed Passes (and was not changed since).
-    void Accepted(const tslRecord &record, bool tested) {
+    void Accepted(const RecordView &record, bool tested) {
         if (!m_unique.Empty()) m_unique.Add(record, tested);
     }
     // A hint that `text`, a value at `position` of the record about to be
@@ -42,7 +43,7 @@ class RecordFilter {
 
   private:
     bool Test(std::size_t index, const Predicate &predicate, const std::vector<tslColumn> &columns,
-              const tslRecord &record, const RecordList &accepted);
+              const RecordView &record, const RecordStore &accepted);
 
     // Worked out at the first record that needs it and redone only when the
     // predicate list changes shape.

@@ -38,7 +38,7 @@ class SizeSink {
         char buffer[kNumberRoom];
         m_size += NumberText(number, buffer).size();
     }
-    void Written(std::unique_ptr<tslRecord> &) {}
+    void Written(RecordStore &, std::size_t) {}
     std::size_t Size() const { return m_size; }
 
   private:
@@ -60,8 +60,8 @@ class RoomSink {
         char buffer[kNumberRoom];
         Text(NumberText(number, buffer));
     }
-    // A written record's memory goes back at once.
-    void Written(std::unique_ptr<tslRecord> &record) { record.reset(); }
+    // The memory of written records goes back as the writing moves on.
+    void Written(RecordStore &records, std::size_t record) { records.ReleaseBefore(record + 1); }
     char *At() const { return m_at; }
 
   private:
@@ -96,7 +96,7 @@ void NumberElement(Sink &out, std::string_view open, int32_t number, std::string
 }
 
 template <typename Sink>
-void LayOutTable(Sink &out, bool envelope, const ResultTable &table, RecordList &records) {
+void LayOutTable(Sink &out, bool envelope, const ResultTable &table, RecordStore &records) {
     const TableInfo &info = table.Info();
     const ErrorBlock &error = table.Error();
     const std::vector<tslColumn> &columns = table.Columns();
@@ -134,22 +134,26 @@ void LayOutTable(Sink &out, bool envelope, const ResultTable &table, RecordList 
             out.Text("/>\n");
         }
         out.Text("  </COLS>\n  <RECS>\n");
-        for (std::unique_ptr<tslRecord> &record : records) {
+        for (std::size_t at = 0; at < records.Count(); ++at) {
+            const RecordView record = records.At(at);
             out.Text("    <REC>\n");
             // Values past the last column have no column to be written under.
-            const std::size_t count = std::min(record->values.size(), columns.size());
+            const std::size_t count = std::min(record.size(), columns.size());
             for (std::size_t i = 0; i < count; ++i) {
                 if (!columns[i].output) continue;
-                const tslValue &value = record->values[i];
-                if (value.link.empty()) {
+                const StoredValue &value = record[i];
+                if (value.linkSize == 0) {
                     out.Text("      <VAL>");
                 } else {
-                    Element(out, "      <VAL LINK=\"", value.link, "\">");
+                    out.Text("      <VAL LINK=\"");
+                    out.Escaped(value.link());
+                    out.Text("\">");
                 }
-                Element(out, "", value.text, "</VAL>\n");
+                out.Escaped(value.text());
+                out.Text("</VAL>\n");
             }
             out.Text("    </REC>\n");
-            out.Written(record);
+            out.Written(records, at);
         }
         out.Text("  </RECS>\n");
     }
@@ -193,34 +197,33 @@ void LayOutDescribe(Sink &out, bool envelope, const tslRequest &request,
 }  // namespace
 
 template <typename LayOut>
-std::string ResponseWriter::Compose(std::string_view before, const LayOut &layOut) const {
+ResponseBytes ResponseWriter::Compose(std::string_view before, const LayOut &layOut) const {
     SizeSink counted;
     layOut(counted);
     const std::size_t bodySize = before.size() + counted.Size();
     const std::string header = m_raw ? HttpResponseHeader(bodySize, TslNow()) : std::string();
 
-    std::string out;
-    out.resize(header.size() + bodySize + kEscapeSlack);
+    ResponseBytes out = ResponseBytes::WithRoom(header.size() + bodySize + kEscapeSlack);
     RoomSink room(out.data());
     room.Text(header);
     room.Text(before);
     layOut(room);
     // The count is exact: both passes lay out the same pieces, and
-    // XmlEscapedSize and WriteXmlEscaped escape with the same tables. Only the
-    // slack is cut off here.
-    out.resize(static_cast<std::size_t>(room.At() - out.data()));
+    // XmlEscapedSize and WriteXmlEscaped escape with the same tables. The
+    // slack only ever held scratch bytes.
+    out.SetSize(static_cast<std::size_t>(room.At() - out.data()));
     return out;
 }
 
-std::string ResponseWriter::Table(ResultTable &table) const {
+ResponseBytes ResponseWriter::Table(ResultTable &table) const {
     // The records are consumed, written or not: nothing is accepted after the
     // response.
-    RecordList records = table.TakeRecords();
+    RecordStore records = table.TakeRecords();
     return Compose({}, [&](auto &sink) { LayOutTable(sink, m_envelope, table, records); });
 }
 
-std::string ResponseWriter::Describe(std::string_view before, const tslRequest &request,
-                                     const Description &description) const {
+ResponseBytes ResponseWriter::Describe(std::string_view before, const tslRequest &request,
+                                       const Description &description) const {
     return Compose(before,
                    [&](auto &sink) { LayOutDescribe(sink, m_envelope, request, description); });
 }

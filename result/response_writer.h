@@ -11,6 +11,7 @@
 
 #include "request/tsl_request.h"
 #include "result/catalogue.h"
+#include "result/response_bytes.h"
 #include "result/result_table.h"
 
 class ResponseWriter {
@@ -21,15 +22,15 @@ class ResponseWriter {
 
     // The table response (or the error response) of `table`. Takes the
     // table's records and frees each as soon as it is written.
-    std::string Table(ResultTable &table) const;
+    ResponseBytes Table(ResultTable &table) const;
     // `before` followed by the describe response for `request` and
     // `description`.
-    std::string Describe(std::string_view before, const tslRequest &request,
-                         const Description &description) const;
+    ResponseBytes Describe(std::string_view before, const tslRequest &request,
+                           const Description &description) const;
 
   private:
     template <typename LayOut>
-    std::string Compose(std::string_view before, const LayOut &layOut) const;
+    ResponseBytes Compose(std::string_view before, const LayOut &layOut) const;
 
     bool m_envelope;
     bool m_raw;

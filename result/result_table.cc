@@ -67,17 +67,17 @@ bool ResultTable::AddRecord(const char *warning, bool withLinks, const char *fir
         return false;
     }
     if (m_request.m_outputKind == OUTPUT_NORECORDS) return false;
-    auto record = std::make_unique<tslRecord>();
-    record->values.reserve(m_columns.size());
-    for (const char *value = first, *link = firstLink; value != nullptr;) {
+    m_records.Begin();
+    std::size_t position = 0;
+    for (const char *value = first, *link = firstLink; value != nullptr; ++position) {
         // Starting a UNIQUE lookup's memory access while the rest of the
         // record is copied hides most of its latency.
-        if (m_filtering) m_filter.Prefetch(record->values.size(), value);
-        record->values.push_back({tslString(value), tslString(link)});
+        if (m_filtering) m_filter.Prefetch(position, value);
+        m_records.Add(value, link != nullptr ? std::string_view(link) : std::string_view());
         value = va_arg(rest, const char *);
         link = withLinks && value != nullptr ? va_arg(rest, const char *) : nullptr;
     }
-    return Offer(std::move(record));
+    return OfferStaged();
 }
 
 std::unique_ptr<tslRecord> ResultTable::NewRecord() const {
@@ -103,11 +103,16 @@ bool ResultTable::SetRecordValue(tslRecord &record, const char *column, const ch
 
 bool ResultTable::AppendRecord(std::unique_ptr<tslRecord> record) {
     if (!record) return false;
-    return Offer(std::move(record));
+    m_records.Begin();
+    for (const tslValue &value : record->values)
+        m_records.Add(value.text.view(), value.link.view());
+    return OfferStaged();
 }
 
-bool ResultTable::Offer(std::unique_ptr<tslRecord> record) {
-    if (m_filtering && !m_filter.Passes(m_request.m_predicates, m_columns, *record, m_records)) {
+bool ResultTable::OfferStaged() {
+    if (m_filtering &&
+        !m_filter.Passes(m_request.m_predicates, m_columns, m_records.Staged(), m_records)) {
+        m_records.Discard();
         // A clause that cannot be worked out answers with an error, not with
         // an empty table that looks like a real answer.
         if (m_filter.Refused() && m_error.code != kClauseTooComplex) {
@@ -117,12 +122,12 @@ bool ResultTable::Offer(std::unique_ptr<tslRecord> record) {
         }
         return false;
     }
-    m_records.push_back(std::move(record));
-    m_filter.Accepted(*m_records.back(), m_filtering);
+    m_records.Commit();
+    m_filter.Accepted(m_records.At(m_records.Count() - 1), m_filtering);
     return true;
 }
 
-RecordList ResultTable::TakeRecords() {
+RecordStore ResultTable::TakeRecords() {
     m_filter.Forget();
     return std::exchange(m_records, {});
 }

@@ -17,6 +17,7 @@
 #include "request/tsl_string.h"
 #include "result/record.h"
 #include "result/record_filter.h"
+#include "result/record_store.h"
 
 // Table information: the name and date, and chart hints the table gives no
 // meaning of its own.
@@ -74,23 +75,24 @@ class ResultTable {
     const TableInfo &Info() const { return m_info; }
     const ErrorBlock &Error() const { return m_error; }
     const std::vector<tslColumn> &Columns() const { return m_columns; }
-    std::size_t RecordCount() const { return m_records.size(); }
+    std::size_t RecordCount() const { return m_records.Count(); }
     // Hands the accepted records over, in order, and leaves the table without
     // any (records offered later start a new list).
-    RecordList TakeRecords();
+    RecordStore TakeRecords();
 
   private:
-    // Filters the record (while filtering is on) and keeps it if it passes.
-    bool Offer(std::unique_ptr<tslRecord> record);
+    // Filters the staged record (while filtering is on) and keeps it if it
+    // passes.
+    bool OfferStaged();
 
     const tslRequest &m_request;
     TableInfo m_info;
     ErrorBlock m_error;
     bool m_filtering = false;
     std::vector<tslColumn> m_columns;
-    // The accepted records, in order, never null and never changed once here:
-    // the filter's UNIQUE index refers to their texts. Only Offer appends and
-    // only TakeRecords empties the list, which drops the index with it.
-    RecordList m_records;
+    // The accepted records, in order, never changed once here: the filter's
+    // UNIQUE index refers to their texts. Only OfferStaged commits and only
+    // TakeRecords empties the store, which drops the index with it.
+    RecordStore m_records;
     RecordFilter m_filter;
 };

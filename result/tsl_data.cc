@@ -91,7 +91,8 @@ std::string tslData::BuildRequestText(bool envelope, const char *sponsor, const 
 void tslData::BuildResponse() {
     const ResponseWriter writer(m_envelope, m_raw);
     if (m_action == ACTION_DESCRIBE) {
-        m_response = writer.Describe(m_response.view(), *this, m_description);
+        m_response = writer.Describe(std::string_view(m_response.c_str(), m_response.size()), *this,
+                                     m_description);
     } else {
         m_response = writer.Table(m_result);
     }

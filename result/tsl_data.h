@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "request/enums.h"
 #include "request/predicate.h"
@@ -20,6 +21,7 @@
 #include "request/tsl_string.h"
 #include "result/catalogue.h"
 #include "result/record.h"
+#include "result/response_bytes.h"
 #include "result/result_table.h"
 
 class tslData : public tslRequest {
@@ -31,6 +33,8 @@ class tslData : public tslRequest {
     const char *GetResponse() const { return m_response.c_str(); }
     // Bytes in the response text, without the terminating zero.
     std::size_t GetResponseSize() const { return m_response.size(); }
+    // Hands the response over (the data keeps an empty one).
+    ResponseBytes TakeResponse() { return std::exchange(m_response, {}); }
     const char *GetResponseBuffer() const { return nullptr; }
     uint32_t GetResponseLength() const { return 0; }
     int32_t GetErrorCode() const { return m_result.Error().code; }
@@ -105,7 +109,7 @@ class tslData : public tslRequest {
 
   private:
     // Written by BuildResponse only.
-    tslString m_response;
+    ResponseBytes m_response;
     ResultTable m_result{*this};
     Description m_description;
 };

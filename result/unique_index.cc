@@ -3,17 +3,17 @@
 #include <functional>
 #include <memory>
 
-bool UniqueIndex::Holds(std::size_t position, std::string_view text, const RecordList &accepted) {
+bool UniqueIndex::Holds(std::size_t position, std::string_view text, const RecordStore &accepted) {
     for (const Position &tracked : m_positions)
         if (tracked.position == position) return !tracked.texts.Contains(text);
     Position &tracked = m_positions.emplace_back(Position{position, {}});
-    tracked.texts.Reserve(accepted.size());
-    for (const std::unique_ptr<tslRecord> &record : accepted)
-        tracked.texts.Insert(record->TextAt(position));
+    tracked.texts.Reserve(accepted.Count());
+    for (std::size_t record = 0; record < accepted.Count(); ++record)
+        tracked.texts.Insert(accepted.At(record).TextAt(position));
     return !tracked.texts.Contains(text);
 }
 
-void UniqueIndex::Add(const tslRecord &record, bool tested) {
+void UniqueIndex::Add(const RecordView &record, bool tested) {
     if (!tested) ForgetLookups();
     for (Position &tracked : m_positions) tracked.texts.Insert(record.TextAt(tracked.position));
 }

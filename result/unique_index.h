@@ -3,9 +3,9 @@
 // than one).
 //
 // It keeps views of the accepted records' texts, not copies. Accepted records
-// are never changed and their values never move (each record is a heap
-// object of its own), so the views stay valid for as long as the records are
-// kept; the owner clears the index whenever it lets go of them.
+// are never changed and their texts never move (see RecordStore), so the
+// views stay valid for as long as the records are kept; the owner clears the
+// index whenever it lets go of them.
 #pragma once
 
 #include <cstddef>
@@ -14,19 +14,19 @@
 #include <string_view>
 #include <vector>
 
-#include "result/record.h"
+#include "result/record_store.h"
 
 class UniqueIndex {
   public:
     // True when no record of `accepted` holds `text` at `position`. The first
     // question about a position reads the records accepted so far; from then
     // on Add keeps that position up to date.
-    bool Holds(std::size_t position, std::string_view text, const RecordList &accepted);
+    bool Holds(std::size_t position, std::string_view text, const RecordStore &accepted);
     // `record` has just been accepted (and is now the last of `accepted`).
     // Holds keeps its last lookup per position, so that this Add can reuse it
     // for the same record; `tested` says that the lookups since the last
     // ForgetLookups were made for `record`.
-    void Add(const tslRecord &record, bool tested);
+    void Add(const RecordView &record, bool tested);
     // A new record is about to be tested: earlier lookups are not its own.
     void ForgetLookups() {
         for (Position &tracked : m_positions) tracked.texts.ForgetLookup();

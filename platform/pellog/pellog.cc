@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -17,9 +18,11 @@ namespace {
 // The open trace file. Never destroyed: traces may come from static
 // destructors of other libraries.
 struct TraceFile {
+    enum State { kNotStarted, kOff, kOn };
+    std::atomic<int> state{kNotStarted};
     std::mutex mutex;
-    std::string path;  // what `fd` was opened for
-    int fd = -1;
+    std::string path;  // PELLOG_FILE at the last start-up
+    int fd = -1;       // open for `path`, or -1
 };
 
 TraceFile &TheFile() {
@@ -82,11 +85,27 @@ bool Format(std::string &out, const char *format, va_list args) {
 
 }  // namespace
 
-void pllStartUpTracing(int) {}
+void pllStartUpTracing(int) {
+    TraceFile &file = TheFile();
+    std::lock_guard<std::mutex> lock(file.mutex);
+    const char *variable = std::getenv("PELLOG_FILE");
+    const std::string path = variable != nullptr ? variable : "";
+    if (path != file.path && file.fd >= 0) {
+        ::close(file.fd);
+        file.fd = -1;
+    }
+    file.path = path;
+    file.state.store(path.empty() ? TraceFile::kOff : TraceFile::kOn, std::memory_order_release);
+}
 
 void pllTrace(const char *format, ...) {
-    const char *path = std::getenv("PELLOG_FILE");
-    if (path == nullptr || *path == '\0' || format == nullptr) return;
+    TraceFile &file = TheFile();
+    if (file.state.load(std::memory_order_acquire) == TraceFile::kNotStarted) {
+        const int savedErrno = errno;
+        pllStartUpTracing(0);
+        errno = savedErrno;
+    }
+    if (file.state.load(std::memory_order_acquire) != TraceFile::kOn || format == nullptr) return;
     const int savedErrno = errno;
     std::string text;
     va_list args;
@@ -95,13 +114,10 @@ void pllTrace(const char *format, ...) {
     va_end(args);
     if (formatted) {
         const std::string line = OneLine(text);
-        TraceFile &file = TheFile();
         std::lock_guard<std::mutex> lock(file.mutex);
-        if (file.fd < 0 || file.path != path) {
-            if (file.fd >= 0) ::close(file.fd);
-            file.fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
-            file.path = file.fd >= 0 ? path : "";
-        }
+        if (file.fd < 0 && !file.path.empty())
+            file.fd = ::open(file.path.c_str(),
+                             O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
         if (file.fd >= 0) WriteAll(file.fd, line);
     }
     errno = savedErrno;

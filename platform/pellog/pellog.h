@@ -5,12 +5,16 @@
 // processes never interleave. A trace is never cut short. Inside it, a line
 // feed reads "\n", a carriage return "\r", a backslash "\\" and any other
 // control character but tab "\xHH", so one trace is always exactly one line.
-// The file is opened once and kept open; it is opened anew only when
-// PELLOG_FILE names another path. Nothing is written while the variable is
-// unset or empty, for a null format, or when the format cannot be expanded.
+// PELLOG_FILE is read when tracing starts up (pllStartUpTracing, or the first
+// trace if nothing started it), not at every trace: the backup server methods
+// trace once per row. The file is opened at the first trace after that and
+// kept open. Nothing is written while the variable was unset or empty at
+// start-up, for a null format, or when the format cannot be expanded.
 #pragma once
 
-// Starts tracing. The argument is reserved and ignored. Safe to call more than once.
+// Starts tracing: reads PELLOG_FILE again, and closes the file when it now
+// names another path (or none). The argument is reserved and ignored. Safe to
+// call more than once, from any thread.
 void pllStartUpTracing(int reserved);
 
 // Appends one formatted line (printf rules). Thread-safe; sets no errno the

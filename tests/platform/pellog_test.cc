@@ -22,12 +22,18 @@ TEST(Pellog, EachTraceIsOneWholeLine) {
     pllTrace("%s", "");
     EXPECT_EQ(nt::ReadFile(first), big + "\na\\nb\\r\\\\c\\x01|é\\n|-7\n\n");
     EXPECT_EQ(nt::OpenCount(first), 1);
+    // The variable counts as it stood at the last start-up.
     ::setenv("PELLOG_FILE", second.c_str(), 1);
+    pllTrace("still %s", "first");
+    pllStartUpTracing(0);
     pllTrace("then %s", "here");
     EXPECT_EQ(nt::OpenCount(first), 0);
     EXPECT_EQ(nt::OpenCount(second), 1);
     ::unsetenv("PELLOG_FILE");
+    pllStartUpTracing(0);
     pllTrace("nowhere");
+    EXPECT_EQ(nt::OpenCount(second), 0);
+    EXPECT_EQ(nt::ReadFile(first), big + "\na\\nb\\r\\\\c\\x01|é\\n|-7\n\nstill first\n");
     EXPECT_EQ(nt::ReadFile(second), "then here\n");
 }
 
