@@ -2,6 +2,7 @@
 // publishes what it holds for HBKUser lookups by connection id.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string_view>
 
@@ -33,8 +34,12 @@ class Session {
     // the session is disconnected and `error` names why.
     std::shared_ptr<const State> Connect(std::string_view &error);
     // Refresh's load: the newest state while connected, or null (then the
-    // caller keeps what it shows) when disconnected or the load fails.
+    // caller keeps what it shows) when disconnected or the load fails. A walk
+    // of the tree refreshes every node it enters, so the file is looked at
+    // again only when the last look is kRefreshReuse old; until then the
+    // state last loaded is the newest.
     std::shared_ptr<const State> Refresh();
+    static constexpr std::chrono::milliseconds kRefreshReuse{100};
     bool Connected() const { return m_connected; }
 
   private:
@@ -42,6 +47,8 @@ class Session {
 
     unsigned long m_conid;
     bool m_connected = false;
+    std::shared_ptr<const State> m_loaded;  // by the last Connect or Refresh
+    std::chrono::steady_clock::time_point m_loadedAt;
 };
 
 }  // namespace halcyra

@@ -274,6 +274,8 @@ std::shared_ptr<const State> Session::Connect(std::string_view &error) {
     LoadResult loaded = LoadCurrentState();
     m_connected = loaded.state != nullptr;
     error = loaded.error;
+    m_loaded = loaded.state;
+    m_loadedAt = std::chrono::steady_clock::now();
     Publish(loaded.state);
     return loaded.state;
 }
@@ -281,8 +283,15 @@ std::shared_ptr<const State> Session::Connect(std::string_view &error) {
 std::shared_ptr<const State> Session::Refresh() {
     g_refreshes.fetch_add(1, std::memory_order_relaxed);
     if (!m_connected) return nullptr;
+    const auto now = std::chrono::steady_clock::now();
+    if (m_loaded && now - m_loadedAt < kRefreshReuse) return m_loaded;
     LoadResult loaded = LoadCurrentState();
-    if (loaded.state) Publish(loaded.state);
+    if (!loaded.state) return nullptr;
+    m_loadedAt = now;
+    if (loaded.state != m_loaded) {
+        m_loaded = loaded.state;
+        Publish(loaded.state);
+    }
     return loaded.state;
 }
 

@@ -18,6 +18,7 @@
 #include <xercesc/util/PlatformUtils.hpp>
 
 #include "halcyra/halcyra_server.h"
+#include "halcyra/session.h"
 
 namespace {
 
@@ -235,14 +236,21 @@ TEST(HalcyraState, ReReadsOnlyWhatChanged) {
     EXPECT_EQ(halcyra::StateLoadCount(), loads);
     EXPECT_EQ((root->SetStartPosition(), root->GetNext()),
               sub);                         // nothing changed, nothing released
-    file.Write(renamed("Alpha", "Charl"));  // seen by a node's Refresh, without Connect
+    // Seen by a node's Refresh, without Connect, once the last look at the
+    // file is old enough; until then a walk's refreshes reuse it.
+    file.Write(renamed("Alpha", "Charl"));
+    root->Refresh();
+    EXPECT_EQ(U8(root->GetName()), "Alpha");
+    std::this_thread::sleep_for(halcyra::Session::kRefreshReuse * 11 / 10);
     root->Refresh();
     EXPECT_EQ(U8(root->GetName()), "Charl");
     file.Write(renamed("Sub", "Two"));  // a node whose place holds another name keeps its own
     sub = (root->SetStartPosition(), root->GetNext());
+    std::this_thread::sleep_for(halcyra::Session::kRefreshReuse * 11 / 10);
     sub->Refresh();
     EXPECT_EQ(U8(sub->GetName()), "Sub");
     file.Write("<bad/>");  // a failed Refresh keeps what was shown; a refused file is parsed once
+    std::this_thread::sleep_for(halcyra::Session::kRefreshReuse * 11 / 10);
     root->Refresh();
     EXPECT_EQ(U8(root->GetName()), "Charl");
     const unsigned long refused = halcyra::StateLoadCount();
