@@ -150,8 +150,10 @@ constexpr ByteTable kXmlExBytes = MakeByteTable(kXmlEx);
 constexpr ByteTable kUrlBytes = MakeByteTable(kUrl);
 
 // Exact output size of `in`, which ends at its first zero byte, if any.
+// `unchanged` is cleared when the output differs from `in` (a byte replaced
+// or dropped, or a zero byte that ends the text early).
 std::size_t EscapedSize(const unsigned char *in, std::size_t n, const Escaping &e,
-                        const ByteTable &t) {
+                        const ByteTable &t, bool &unchanged) {
     std::size_t size = 0;
     std::size_t i = 0;
 #if defined(__SSE2__)
@@ -161,13 +163,19 @@ std::size_t EscapedSize(const unsigned char *in, std::size_t n, const Escaping &
             size += kBlock;
             continue;
         }
+        unchanged = false;
         for (std::size_t j = 0; j < kBlock; ++j) {
             if (in[i + j] == 0) return size;
             size += t.sizes[in[i + j]];
         }
     }
 #endif
-    for (; i < n && in[i] != 0; ++i) size += t.sizes[in[i]];
+    unsigned changed = 0;
+    for (; i < n && in[i] != 0; ++i) {
+        size += t.sizes[in[i]];
+        changed |= e.index[in[i]];
+    }
+    if (changed != 0 || i < n) unchanged = false;
     return size;
 }
 
@@ -220,8 +228,10 @@ constexpr std::size_t kOnePassLimit = 64 * 1024;
 void AppendEscaped(std::string &out, std::string_view text, const Escaping &e, const ByteTable &t) {
     if (text.empty()) return;
     const auto *in = reinterpret_cast<const unsigned char *>(text.data());
-    const std::size_t room =
-        text.size() > kOnePassLimit ? EscapedSize(in, text.size(), e, t) : text.size() * e.widest;
+    bool unchanged = true;
+    const std::size_t room = text.size() > kOnePassLimit
+                                 ? EscapedSize(in, text.size(), e, t, unchanged)
+                                 : text.size() * e.widest;
     AppendEscapedInto(out, text, e, t, room + kPad);
 }
 
@@ -240,8 +250,16 @@ void AppendUrlEncoded(std::string &out, std::string_view text) {
 }
 
 std::size_t XmlEscapedSize(std::string_view text) {
+    bool unchanged = true;
     return EscapedSize(reinterpret_cast<const unsigned char *>(text.data()), text.size(), kXml,
-                       kXmlBytes);
+                       kXmlBytes, unchanged);
+}
+
+bool XmlEscapingChanges(std::string_view text) {
+    bool unchanged = true;
+    EscapedSize(reinterpret_cast<const unsigned char *>(text.data()), text.size(), kXml, kXmlBytes,
+                unchanged);
+    return !unchanged;
 }
 
 char *WriteXmlEscaped(char *dst, std::string_view text) {

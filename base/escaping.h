@@ -23,6 +23,8 @@ void AppendUrlEncoded(std::string &out, std::string_view text);
 
 // The exact number of bytes AppendXmlEscaped appends for `text`.
 std::size_t XmlEscapedSize(std::string_view text);
+// False when the XmlEscaped form of `text` is `text` itself.
+bool XmlEscapingChanges(std::string_view text);
 
 // Writing into room the caller made: WriteXmlEscaped writes the XmlEscaped form
 // of `text` at `dst` and returns the end of what it wrote. It may scribble up

@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "base/escaping.h"
+
 namespace {
 
 // Large enough that a table of short values takes a block per few hundred
@@ -113,14 +115,17 @@ void RecordStore::Begin() {
 }
 
 void RecordStore::Add(std::string_view text, std::string_view link) {
-    constexpr std::size_t kLimit = std::numeric_limits<uint32_t>::max();
-    if (text.size() >= kLimit || link.size() >= kLimit)
-        throw std::length_error("RecordStore: value of 4 GiB or more");
+    constexpr std::size_t kLimit = 0x7FFFFFFF;
+    if (text.size() > kLimit || link.size() > kLimit)
+        throw std::length_error("RecordStore: value of 2 GiB or more");
     char *const bytes = Room(text.size() + link.size());
     if (!text.empty()) std::memcpy(bytes, text.data(), text.size());
     if (!link.empty()) std::memcpy(bytes + text.size(), link.data(), link.size());
-    m_values.push_back(
-        StoredValue{bytes, static_cast<uint32_t>(text.size()), static_cast<uint32_t>(link.size())});
+    StoredValue value{bytes, static_cast<uint32_t>(text.size()), 0,
+                      static_cast<uint32_t>(link.size()), 0};
+    value.textEscapes = XmlEscapingChanges(value.text());
+    value.linkEscapes = !link.empty() && XmlEscapingChanges(value.link());
+    m_values.push_back(value);
 }
 
 void RecordStore::Discard() {

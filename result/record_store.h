@@ -21,11 +21,15 @@
 #include <vector>
 
 // One value: its text, then its drill-down link (empty: none) right behind it
-// in the same block.
+// in the same block, each with whether XML escaping changes it (worked out
+// while the text is at hand, so that the response can copy most values as
+// they are).
 struct StoredValue {
     const char *bytes;
-    uint32_t textSize;
-    uint32_t linkSize;
+    uint32_t textSize : 31;
+    uint32_t textEscapes : 1;
+    uint32_t linkSize : 31;
+    uint32_t linkEscapes : 1;
 
     std::string_view text() const { return std::string_view(bytes, textSize); }
     std::string_view link() const { return std::string_view(bytes + textSize, linkSize); }
@@ -60,7 +64,7 @@ class RecordStore {
     // discarded.
     void Begin();
     // Appends a value to the staged record (both texts copied). Throws
-    // std::length_error for a text of 4 GiB or more.
+    // std::length_error for a text of 2 GiB or more.
     void Add(std::string_view text, std::string_view link);
     RecordView Staged() const {
         return RecordView(m_values.data() + StagedStart(), m_values.size() - StagedStart());

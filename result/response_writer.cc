@@ -34,6 +34,9 @@ class SizeSink {
   public:
     void Text(std::string_view text) { m_size += text.size(); }
     void Escaped(std::string_view text) { m_size += XmlEscapedSize(text); }
+    void Escaped(std::string_view text, bool escapes) {
+        m_size += escapes ? XmlEscapedSize(text) : text.size();
+    }
     void Number(int32_t number) {
         char buffer[kNumberRoom];
         m_size += NumberText(number, buffer).size();
@@ -56,6 +59,13 @@ class RoomSink {
         m_at += text.size();
     }
     void Escaped(std::string_view text) { m_at = WriteXmlEscaped(m_at, text); }
+    void Escaped(std::string_view text, bool escapes) {
+        if (escapes) {
+            m_at = WriteXmlEscaped(m_at, text);
+        } else {
+            Text(text);
+        }
+    }
     void Number(int32_t number) {
         char buffer[kNumberRoom];
         Text(NumberText(number, buffer));
@@ -146,10 +156,10 @@ void LayOutTable(Sink &out, bool envelope, const ResultTable &table, RecordStore
                     out.Text("      <VAL>");
                 } else {
                     out.Text("      <VAL LINK=\"");
-                    out.Escaped(value.link());
+                    out.Escaped(value.link(), value.linkEscapes);
                     out.Text("\">");
                 }
-                out.Escaped(value.text());
+                out.Escaped(value.text(), value.textEscapes);
                 out.Text("</VAL>\n");
             }
             out.Text("    </REC>\n");
