@@ -15,20 +15,21 @@
 
 namespace {
 
-// The open trace file. Never destroyed: traces may come from static
-// destructors of other libraries.
+// Whether traces are written, as the last start-up found PELLOG_FILE.
+enum State { kNotStarted, kOff, kOn };
+constinit std::atomic<int> g_state{kNotStarted};
+
+// Guards the trace file. Neither has a destructor that does anything: traces
+// may come from static destructors of other libraries.
+constinit std::mutex g_fileMutex;
+
+// The trace file, made at the first start-up that finds a path (so that a
+// process that never traces holds nothing) and never destroyed.
 struct TraceFile {
-    enum State { kNotStarted, kOff, kOn };
-    std::atomic<int> state{kNotStarted};
-    std::mutex mutex;
     std::string path;  // PELLOG_FILE at the last start-up
     int fd = -1;       // open for `path`, or -1
 };
-
-TraceFile &TheFile() {
-    static TraceFile *const file = std::make_unique<TraceFile>().release();  // deliberately kept
-    return *file;
-}
+TraceFile *g_file = nullptr;  // guarded by g_fileMutex
 
 // `text` with line structure and backslashes escaped, as one line.
 std::string OneLine(std::string_view text) {
@@ -86,26 +87,28 @@ bool Format(std::string &out, const char *format, va_list args) {
 }  // namespace
 
 void pllStartUpTracing(int) {
-    TraceFile &file = TheFile();
-    std::lock_guard<std::mutex> lock(file.mutex);
+    std::lock_guard<std::mutex> lock(g_fileMutex);
     const char *variable = std::getenv("PELLOG_FILE");
-    const std::string path = variable != nullptr ? variable : "";
-    if (path != file.path && file.fd >= 0) {
-        ::close(file.fd);
-        file.fd = -1;
+    const std::string_view path = variable != nullptr ? variable : "";
+    if (g_file != nullptr && path != g_file->path) {
+        if (g_file->fd >= 0) ::close(g_file->fd);
+        g_file->fd = -1;
+        g_file->path.clear();
     }
-    file.path = path;
-    file.state.store(path.empty() ? TraceFile::kOff : TraceFile::kOn, std::memory_order_release);
+    if (!path.empty()) {
+        if (g_file == nullptr) g_file = std::make_unique<TraceFile>().release();  // kept for good
+        g_file->path = path;
+    }
+    g_state.store(path.empty() ? kOff : kOn, std::memory_order_release);
 }
 
 void pllTrace(const char *format, ...) {
-    TraceFile &file = TheFile();
-    if (file.state.load(std::memory_order_acquire) == TraceFile::kNotStarted) {
+    if (g_state.load(std::memory_order_acquire) == kNotStarted) {
         const int savedErrno = errno;
         pllStartUpTracing(0);
         errno = savedErrno;
     }
-    if (file.state.load(std::memory_order_acquire) != TraceFile::kOn || format == nullptr) return;
+    if (g_state.load(std::memory_order_acquire) != kOn || format == nullptr) return;
     const int savedErrno = errno;
     std::string text;
     va_list args;
@@ -114,11 +117,11 @@ void pllTrace(const char *format, ...) {
     va_end(args);
     if (formatted) {
         const std::string line = OneLine(text);
-        std::lock_guard<std::mutex> lock(file.mutex);
-        if (file.fd < 0 && !file.path.empty())
-            file.fd = ::open(file.path.c_str(),
-                             O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
-        if (file.fd >= 0) WriteAll(file.fd, line);
+        std::lock_guard<std::mutex> lock(g_fileMutex);
+        if (g_file != nullptr && g_file->fd < 0 && !g_file->path.empty())
+            g_file->fd = ::open(g_file->path.c_str(),
+                                O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+        if (g_file != nullptr && g_file->fd >= 0) WriteAll(g_file->fd, line);
     }
     errno = savedErrno;
 }
