@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "console/console_assets.h"
 #include "metrics.h"
 
 namespace korvane {
@@ -294,6 +295,12 @@ class Session : public SessionBase {
             if (path == "/metrics")
                 return SendReply({200, "text/plain; version=0.0.4; charset=utf-8",
                                   m_server.metrics.Render(), false});
+            if (const ConsoleFile *file =
+                    m_server.options.console ? FindConsoleFile(path) : nullptr) {
+                m_consoleHeaders = true;
+                return SendReply(
+                    {200, std::string(file->contentType), std::string(file->body), false});
+            }
             return SendReply({404, "text/plain", "not found\n", false});
         }
         if (method != http::verb::post) {
@@ -347,6 +354,8 @@ class Session : public SessionBase {
             static_cast<http::status>(reply.status), m_version ? m_version : 11);
         response->set(http::field::server, "korvane-host");
         response->set(http::field::content_type, reply.contentType);
+        if (std::exchange(m_consoleHeaders, false))
+            for (const auto &[name, value] : kConsoleHeaders) response->set(name, value);
         if (m_allowHeader) response->set(http::field::allow, "GET, HEAD, POST");
         m_allowHeader = false;
         response->body() = std::move(reply.body);
@@ -372,6 +381,7 @@ class Session : public SessionBase {
     unsigned m_version = 11;
     bool m_keepAlive = false;
     bool m_allowHeader = false;
+    bool m_consoleHeaders = false;
     bool m_waiting = false;
     bool m_headOnly = false;
     BodyLease m_lease;

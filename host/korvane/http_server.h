@@ -1,6 +1,7 @@
 // The HTTP/1.1 (and HTTPS) front of `korvane-host serve`, on Boost.Beast.
 // POST requests are handed to a PostHandler on a pool of worker threads;
-// GET (or HEAD) /health and /metrics are answered on the I/O threads.
+// GET (or HEAD) /health, /metrics and the web console's files are answered
+// on the I/O threads.
 // Requests whose body framing is ambiguous (a transfer coding other than one
 // "chunked", or one beside Content-Length) and HTTP/1.1 requests without
 // exactly one Host get 400 and the connection is closed.
@@ -38,6 +39,8 @@ struct HttpServerOptions {
     // chain and private key.
     std::string tlsCert;
     std::string tlsKey;
+    // Serve the web console (GET / and its files); off, those paths get 404.
+    bool console = true;
 };
 
 struct HttpReply {

@@ -20,7 +20,8 @@ namespace {
 
 const char *const kServeDescription =
     "Serves the plug-in over HTTP/1.1: POST a request text (bare or SOAP) to any\n"
-    "path; GET /health and GET /metrics (Prometheus text format).";
+    "path; GET /health and GET /metrics (Prometheus text format); GET / opens\n"
+    "the web console.";
 
 struct ServeSettings {
     std::string listen = "127.0.0.1:8080";
@@ -32,6 +33,7 @@ struct ServeSettings {
     unsigned long maxConnections = HttpServerOptions().maxConnections;
     std::string tlsCert;
     std::string tlsKey;
+    bool noConsole = false;
     RuntimeOptions runtime;
 };
 
@@ -93,6 +95,7 @@ bool ServerOptionsFrom(const ServeSettings &settings, HttpServerOptions &options
     options.maxConnections = settings.maxConnections;
     options.tlsCert = settings.tlsCert;
     options.tlsKey = settings.tlsKey;
+    options.console = !settings.noConsole;
     if (options.tlsCert.empty() != options.tlsKey.empty()) {
         error = "--tls-cert and --tls-key go together";
         return false;
@@ -170,6 +173,8 @@ Command AddServeCommand(CLI::App &program) {
         ->type_name("FILE");
     serve->add_option("--tls-key", settings->tlsKey, "PEM private key for --tls-cert")
         ->type_name("FILE");
+    serve->add_flag("--no-console", settings->noConsole,
+                    "do not serve the web console (GET / and its files)");
     AddRuntimeOptions(*serve, settings->runtime);
     return {serve, [settings] { return RunServe(*settings); }};
 }
