@@ -91,7 +91,7 @@ constexpr Escaping kUrl = MakeUrl();
 
 #if defined(__SSE2__)
 // Bit i set when byte i of the block is changed by the escaping.
-inline unsigned ChangedMask(const Escaping &e, __m128i v) {
+[[gnu::always_inline]] inline unsigned ChangedMask(const Escaping &e, __m128i v) {
     __m128i m = _mm_setzero_si128();
     for (std::uint8_t k = 0; k < e.specialCount; ++k)
         m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8(e.specials[k])));
@@ -149,11 +149,15 @@ constexpr ByteTable kXmlBytes = MakeByteTable(kXml);
 constexpr ByteTable kXmlExBytes = MakeByteTable(kXmlEx);
 constexpr ByteTable kUrlBytes = MakeByteTable(kUrl);
 
+// The routines below are inlined into each public function, so that each is
+// compiled for one escaping with its bytes as constants.
+
 // Exact output size of `in`, which ends at its first zero byte, if any.
 // `unchanged` is cleared when the output differs from `in` (a byte replaced
 // or dropped, or a zero byte that ends the text early).
-std::size_t EscapedSize(const unsigned char *in, std::size_t n, const Escaping &e,
-                        const ByteTable &t, bool &unchanged) {
+[[gnu::always_inline]] inline std::size_t EscapedSize(const unsigned char *in, std::size_t n,
+                                                      const Escaping &e, const ByteTable &t,
+                                                      bool &unchanged) {
     std::size_t size = 0;
     std::size_t i = 0;
 #if defined(__SSE2__)
@@ -170,6 +174,11 @@ std::size_t EscapedSize(const unsigned char *in, std::size_t n, const Escaping &
         }
     }
 #endif
+#if defined(__SSE2__)
+    // Most texts are short: their last partial block is tested as a whole too.
+    if (i < n && (ChangedMask(e, LoadBlock(in + i, n - i, buf)) & ((1u << (n - i)) - 1)) == 0)
+        return size + (n - i);
+#endif
     unsigned changed = 0;
     for (; i < n && in[i] != 0; ++i) {
         size += t.sizes[in[i]];
@@ -181,8 +190,8 @@ std::size_t EscapedSize(const unsigned char *in, std::size_t n, const Escaping &
 
 // Writes the escaped form of `in` (up to its first zero) at `dst`, which has
 // room for it and kPad bytes more; returns the end of what was written.
-char *WriteEscaped(char *dst, const unsigned char *in, std::size_t n, const Escaping &e,
-                   const ByteTable &t) {
+[[gnu::always_inline]] inline char *WriteEscaped(char *dst, const unsigned char *in, std::size_t n,
+                                                 const Escaping &e, const ByteTable &t) {
     std::size_t i = 0;
 #if defined(__SSE2__)
     alignas(16) unsigned char buf[kBlock];
@@ -201,6 +210,10 @@ char *WriteEscaped(char *dst, const unsigned char *in, std::size_t n, const Esca
             dst += t.sizes[c];
         }
     }
+    if (i < n && (ChangedMask(e, LoadBlock(in + i, n - i, buf)) & ((1u << (n - i)) - 1)) == 0) {
+        std::memcpy(dst, in + i, n - i);
+        return dst + (n - i);
+    }
 #endif
     for (; i < n && in[i] != 0; ++i) {
         std::memcpy(dst, t.bytes[in[i]], kPad);
@@ -211,8 +224,9 @@ char *WriteEscaped(char *dst, const unsigned char *in, std::size_t n, const Esca
 
 // Appends the escaped form into `room` bytes made behind the end of `out`;
 // `room` covers the output and kPad bytes more.
-void AppendEscapedInto(std::string &out, std::string_view text, const Escaping &e,
-                       const ByteTable &t, std::size_t room) {
+[[gnu::always_inline]] inline void AppendEscapedInto(std::string &out, std::string_view text,
+                                                     const Escaping &e, const ByteTable &t,
+                                                     std::size_t room) {
     const std::size_t start = out.size();
     out.resize(start + room);
     char *end =
@@ -225,7 +239,8 @@ void AppendEscapedInto(std::string &out, std::string_view text, const Escaping &
 // possible output; longer ones are sized first so that the room stays exact.
 constexpr std::size_t kOnePassLimit = 64 * 1024;
 
-void AppendEscaped(std::string &out, std::string_view text, const Escaping &e, const ByteTable &t) {
+[[gnu::always_inline]] inline void AppendEscaped(std::string &out, std::string_view text,
+                                                 const Escaping &e, const ByteTable &t) {
     if (text.empty()) return;
     const auto *in = reinterpret_cast<const unsigned char *>(text.data());
     bool unchanged = true;
@@ -256,10 +271,19 @@ std::size_t XmlEscapedSize(std::string_view text) {
 }
 
 bool XmlEscapingChanges(std::string_view text) {
-    bool unchanged = true;
-    EscapedSize(reinterpret_cast<const unsigned char *>(text.data()), text.size(), kXml, kXmlBytes,
-                unchanged);
-    return !unchanged;
+    const auto *in = reinterpret_cast<const unsigned char *>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    alignas(16) unsigned char buf[kBlock];
+    for (; i + kBlock <= n; i += kBlock)
+        if (ChangedMask(kXml, LoadBlock(in + i, kBlock, buf)) != 0) return true;
+    return i < n && (ChangedMask(kXml, LoadBlock(in + i, n - i, buf)) & ((1u << (n - i)) - 1)) != 0;
+#else
+    for (; i < n; ++i)
+        if (in[i] == 0 || kXml.index[in[i]] != 0) return true;
+    return false;
+#endif
 }
 
 char *WriteXmlEscaped(char *dst, std::string_view text) {
