@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test test-plain test-asan test-tsan bench bench-http format clean
+.PHONY: all deps build run test test-plain test-asan test-tsan bench bench-http fuzz format clean
 
 all: build
 
@@ -44,6 +44,11 @@ bench: deps
 bench-http: deps
 	@scripts/install-deps.sh wrk nginx-light
 	@bench/http_bench.sh $(CURDIR)/build-bench-http
+
+# Each fuzz target (fuzz/run.sh, clang libFuzzer) for FUZZ_SECONDS, one after another.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	fuzz/run.sh $(FUZZ_SECONDS)
 
 format:
 	clang-format -i $$(git ls-files '*.cc' '*.h')

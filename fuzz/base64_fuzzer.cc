@@ -1,11 +1,7 @@
 // libFuzzer target: any text through tslUtil::BinarySize and tslUtil::Decode,
 // checked against a plain bit-accumulating decoder. A crash, a sanitizer
 // report, a write past the decoded size, a disagreement or a slow input is a
-// finding. Build (from the repository root):
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined \
-//     -fno-sanitize-recover=undefined -I. fuzz/base64_fuzzer.cc security/base64.cc \
-//     base/*.cc -lpthread -o base64_fuzzer
-//   ./base64_fuzzer -timeout=2 -max_len=65536 fuzz/corpus-base64
+// finding; build and run with fuzz/run.sh.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

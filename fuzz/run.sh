@@ -1,25 +1,32 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang (libFuzzer + ASan + UBSan) and runs each for
-# a bounded time on its seed corpus. Usage: fuzz/run.sh [seconds per target]
+# Builds the fuzz targets with clang (libFuzzer + ASan + UBSan, the whole plug-in
+# instrumented) and runs each, one after the other, for a bounded time on a
+# working copy of its seed corpus. An input slower than 2 s counts as a finding.
+# Usage: fuzz/run.sh [seconds per target] [target...]
+# (FUZZ_BUILD: build directory, default build-fuzz; FUZZ_JOBS: build jobs.)
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
 out="${FUZZ_BUILD:-$root/build-fuzz}"
 seconds="${1:-60}"
-flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-       -I"$root" -I"$root/include")
+shift || true
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+    targets=(request base64 quote_repair record_filter state_loader credential invoke)
+fi
 
-# target corpus-folder sources...
-fuzz() {
-    local target="$1" seeds="$2"
-    shift 2
-    mkdir -p "$out/$target.corpus"
-    cp -n "$here/$seeds"/* "$out/$target.corpus/" 2>/dev/null || true
-    clang++ "${flags[@]}" "$here/$target.cc" "$@" -lpthread -o "$out/$target"
-    "$out/$target" -max_total_time="$seconds" -max_len=65536 -timeout=20 \
-        -rss_limit_mb=4096 "$out/$target.corpus"
-}
+CC=clang CXX=clang++ cmake -S "$root" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DNT_FUZZ=ON -DNT_SANITIZE=ON -DNT_TESTS=OFF -DNT_HOST=OFF \
+    -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link" >/dev/null
+cmake --build "$out" -j"${FUZZ_JOBS:-2}" --target "${targets[@]/%/_fuzzer}"
 
-mkdir -p "$out"
-fuzz request_fuzzer corpus "$root"/request/*.cc "$root"/base/*.cc -lxerces-c
-fuzz base64_fuzzer corpus-base64 "$root"/security/base64.cc "$root"/base/*.cc
+for target in "${targets[@]}"; do
+    corpus="$out/corpus/$target"
+    mkdir -p "$corpus" "$out/findings/$target"
+    echo "== $target: $seconds s"
+    # Runs with a fresh working corpus seeded from the committed one, so the
+    # committed seeds stay as they are; crashes go to findings/.
+    (cd "$out/findings/$target" &&
+        "$out/fuzz/${target}_fuzzer" -max_total_time="$seconds" -max_len=65536 -timeout=2 \
+            -rss_limit_mb=2048 -print_final_stats=1 "$corpus" "$here/corpus/$target")
+done
