@@ -4,6 +4,7 @@
 set -euo pipefail
 pkgs=(cmake make g++ clang libxerces-c-dev libssl-dev openssl libgtest-dev libgmock-dev
       libbenchmark-dev libboost-dev libcli11-dev nlohmann-json3-dev curl libxml2-utils python3 "$@")
+pkgs+=(dpkg-dev file systemd logrotate)  # make package and the package test
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
