@@ -3,7 +3,8 @@
 # Usage: install-deps.sh [extra-package ...]
 set -euo pipefail
 pkgs=(cmake make g++ clang libxerces-c-dev libssl-dev openssl libgtest-dev libgmock-dev
-      libbenchmark-dev libboost-dev libcli11-dev nlohmann-json3-dev curl libxml2-utils python3 "$@")
+      libbenchmark-dev libboost-dev libcli11-dev nlohmann-json3-dev curl libxml2-utils python3
+      chromium chromium-driver python3-selenium "$@")  # the last three: the web console's test
 pkgs+=(dpkg-dev file systemd logrotate)  # make package and the package test
 missing=()
 for p in "${pkgs[@]}"; do

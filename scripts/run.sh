@@ -12,7 +12,11 @@ if [ ! -x "$host" ]; then
     exit 1
 fi
 cat <<EOT
-Starting korvane-host on http://$listen/ (Ctrl-C stops it). Try, in another terminal:
+Starting korvane-host on http://$listen/ (Ctrl-C stops it). Open the web console in a browser:
+
+  http://$listen/
+
+or try, in another terminal:
 
   curl -s --data-binary @$root/examples/requests/sample-age.xml http://$listen/
 

@@ -28,7 +28,7 @@ except ImportError:
     Service = None
 BROWSER, DRIVER = shutil.which('chromium'), shutil.which('chromedriver')
 
-TRICKY = '<b>&"\''
+TRICKY = '<b>&"\'\\n'  # the request reader reads a backslash and n as a line feed
 STATE = f'''<NorloServer><MessageLog>
   <Message severity="2" date="30CF53CB" source="{escape(TRICKY, {'"': '&quot;'})}" description="x"/>
   <Message severity="0" date="30CF53CB" source="Clock" description="y"/>
@@ -130,10 +130,10 @@ class Console(unittest.TestCase):
     def test_filters_narrow_rows_as_the_same_where_clause_does(self):
         cases = [  # (logic, lparen, column, operator, value, rparen)... -> names kept
             ([('', 0, 'Name', 'LIKE', 'D*', 0)], ['Dalkah', 'Delmor']),
-            ([('', 1, 'Name', 'LIKE', '*h', 0), ('OR', 0, 'Age', 'GREATER', '300', 1),
-              ('AND', 0, 'Age', 'NEQ', '2001', 0)], ['like *h', 'Everybody']),
-            ([('', 0, 'Age', 'WITHINSET', '1-10,35', 0), ('AND', 0, 'Name', 'NOTLIKE', '<*', 0)],
-             ['Delmor', 'Volvo']),
+            ([('', 0, 'Name', 'LIKE', '*h', 0), ('AND', 1, 'Age', 'GREATER', '2001', 0),
+              ('OR', 0, 'Age', 'EQUAL', '0', 1)], ['like *h']),
+            ([('', 0, 'Age', 'WITHINSET', '1-10,35', 0), ('AND', 0, 'Name', 'NOTLIKE', '<*', 0),
+              ('AND', 0, 'Age', 'NEQ', '3', 0)], ['Delmor']),
             ([('', 0, 'Name', 'EQUAL', '<XML>&<safe\'s>"test"', 0)], ['<XML>&<safe\'s>"test"']),
             ([('', 0, 'Age', 'LESS', '3', 0), ('OR', 0, 'Age', 'GREATEQ', '342', 0),
               ('AND', 0, 'Age', 'UNIQUE', '', 0)], ['Dalkah', 'Name unique', 'Everybody']),
@@ -205,6 +205,9 @@ class Console(unittest.TestCase):
         severity = [td.get_attribute('class') for td in
                     self.browser.find_elements(By.CSS_SELECTOR, '#result td:first-child')]
         self.assertEqual(severity, ['severity-error', 'severity-info'])
+        self.open({'t': 'Norlo Server - Message Log',
+                   'w': [{'col': 'Source', 'op': 'EQUAL', 'val': TRICKY}]})
+        self.assertEqual([row[2] for row in self.cells()], [TRICKY])
 
         self.browser.find_element(By.ID, 'open-name').send_keys('No <such> table')
         self.act(self.browser.find_element(By.CSS_SELECTOR, '#open-form button').click)
