@@ -50,6 +50,16 @@ FUZZ_SECONDS ?= 60
 fuzz: deps
 	fuzz/run.sh $(FUZZ_SECONDS)
 
+# The Debian package (CPack) from a Release build of its own; prints its path.
+PACKAGE_BUILD ?= build-package
+.PHONY: package
+package: deps
+	cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DNT_TESTS=OFF \
+		-DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+	cmake --build $(PACKAGE_BUILD) -j$(JOBS)
+	@cd $(PACKAGE_BUILD) && cpack -G DEB >cpack.log 2>&1 || { cat cpack.log; exit 1; }
+	@sed -n 's/^CPack: - package: \(.*\) generated\.$$/\1/p' $(PACKAGE_BUILD)/cpack.log
+
 format:
 	clang-format -i $$(git ls-files '*.cc' '*.h')
 
