@@ -164,7 +164,6 @@ class Package(unittest.TestCase):
             host = subprocess.Popen(command, cwd=state, stdout=stdout,
                                     stderr=subprocess.STDOUT, env=env)
         try:
-            url = None
             for _ in range(200):
                 with open(out) as lines:
                     match = re.match(r'listening on (\S+)\n', lines.read())
