@@ -283,6 +283,10 @@
     const known = columnsOf.get(state.t) || (model && !state.c ? model.cols : []);
     const names = known.map((col) => col.name);
     for (const name of state.c || []) if (!names.includes(name)) names.push(name);
+    // A refresh keeps choices the operator has not applied yet.
+    const key = JSON.stringify([names, state.c]);
+    if ($('column-choices').dataset.key === key) return;
+    $('column-choices').dataset.key = key;
     $('column-choices').replaceChildren(...names.map((name) => {
       const box = el('input', undefined, {type: 'checkbox', value: name});
       box.checked = !state.c || state.c.includes(name);
@@ -294,6 +298,7 @@
   }
 
   function fillForm() {
+    delete $('column-choices').dataset.key;
     $('where-rows').replaceChildren();
     for (const p of state.w || []) addWhereRow(p);
     $('no-records').checked = Boolean(state.n);
