@@ -41,9 +41,7 @@ std::string Repeat(const std::string &unit, std::size_t n) {
 
 std::string Request(const std::string &where, const std::string &sponsor = "S",
                     const std::string &output = "<all/>", const char *table = "Sample Age Detail") {
-    return "<tesselrequest><sponsor>" + sponsor + "</sponsor><select><output>" + output +
-           "</output><from><db name=\"" + table + "\"/></from><where>" + where +
-           "</where></select></tesselrequest>";
+    return nt::Select(table, where, output, sponsor);
 }
 
 std::string Predicat(long long l = 0, long long r = 0, const char *logic = "") {
@@ -167,10 +165,7 @@ TEST(Requests, EachShapeWithinItsBoundAtAndPastItsLimit) {
         if (c.filters.empty()) continue;
         const std::vector<std::string> events = host.TakeEvents();
         ASSERT_EQ(events.size(), 1u);
-        std::string filters = "<absent>";
-        for (const auto &[key, value] : nt::EventFields(events[0]))
-            if (key == "Filters") filters = value;
-        EXPECT_EQ(filters, "s:" + c.filters);
+        EXPECT_EQ(nt::Field(nt::EventFields(events[0]), "Filters"), "s:" + c.filters);
     }
 }
 

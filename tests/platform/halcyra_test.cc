@@ -19,6 +19,7 @@
 
 #include "halcyra/halcyra_server.h"
 #include "halcyra/session.h"
+#include "support/harness.h"
 
 namespace {
 
@@ -42,11 +43,6 @@ std::string U8(const std::u16string &text) {
     const std::size_t done = iconv(cd, &in, &inLeft, &to, &outLeft);
     iconv_close(cd);
     return done == static_cast<std::size_t>(-1) ? "<bad UTF-16>" : out.substr(0, to - out.data());
-}
-
-std::string ReadFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::string UserText(const HBKUser &u) {
@@ -95,14 +91,8 @@ std::string Dump(HBKServer &server) {
 // A state file of the test's own; NORLO_SERVER_STATE names it while it lives.
 class StateFile {
   public:
-    StateFile() : m_path(::mkdtemp(m_dir) + std::string("/state.xml")) {
-        ::setenv("NORLO_SERVER_STATE", m_path.c_str(), 1);
-    }
-    ~StateFile() {
-        ::unsetenv("NORLO_SERVER_STATE");
-        std::remove(m_path.c_str());
-        ::rmdir(m_dir);
-    }
+    StateFile() { ::setenv("NORLO_SERVER_STATE", path(), 1); }
+    ~StateFile() { ::unsetenv("NORLO_SERVER_STATE"); }
     // Rewrites the file in place, as an editor would; or replaces it whole.
     void Write(const std::string &text) const { std::ofstream(m_path, std::ios::binary) << text; }
     void Replace(const std::string &text) const {
@@ -112,8 +102,8 @@ class StateFile {
     const char *path() const { return m_path.c_str(); }
 
   private:
-    char m_dir[32] = "/tmp/halcyra_test.XXXXXX";
-    std::string m_path;
+    nt::TempCwd m_dir;
+    std::string m_path = m_dir.Path("state.xml");
 };
 
 std::string ErrorText(const HBKObject &object) {
@@ -131,12 +121,12 @@ TEST(HalcyraState, CallsAnswerTheDocument) {
     for (const std::string name : {"full", "empty", "sample"}) {
         StateFile file;
         if (name == "sample") ::unsetenv("NORLO_SERVER_STATE");
-        file.Write(ReadFile(kData + name + ".xml"));
+        file.Write(nt::ReadFile(kData + name + ".xml"));
         HBKServer server;
         ASSERT_EQ(Refusal(server), "") << name;
         EXPECT_EQ(server.Startup(), 1);
         const std::string dump = Dump(server);
-        EXPECT_EQ(dump, ReadFile(kData + name + ".expected")) << name;
+        EXPECT_EQ(dump, nt::ReadFile(kData + name + ".expected")) << name;
         EXPECT_EQ(Dump(server), dump) << name;  // the log and every walk start over
     }
 }
@@ -176,7 +166,7 @@ TEST(HalcyraState, RefusedDocumentsAndLimits) {
     }
     for (const auto &[id, document] : cases) {
         StateFile file;
-        file.Write(ReadFile(kData + "full.xml"));
+        file.Write(nt::ReadFile(kData + "full.xml"));
         HBKServer server;
         ASSERT_EQ(Refusal(server), "");
         file.Write(document);
@@ -184,7 +174,7 @@ TEST(HalcyraState, RefusedDocumentsAndLimits) {
         EXPECT_EQ(Refusal(server), id.empty() ? "" : "HBKServer::Connect " + id + " 0") << where;
         if (id.empty()) continue;
         EXPECT_EQ(server.Startup(), 0) << where;
-        EXPECT_EQ(Dump(server), ReadFile(kData + "empty.expected")) << where;
+        EXPECT_EQ(Dump(server), nt::ReadFile(kData + "empty.expected")) << where;
         EXPECT_EQ(UserText(HBKUser(server.GetConid(), u"Ann")), "0|0||||0|") << where;
     }
 }
@@ -235,7 +225,7 @@ TEST(HalcyraState, ReReadsOnlyWhatChanged) {
     sub->Refresh();
     EXPECT_EQ(halcyra::StateLoadCount(), loads);
     EXPECT_EQ((root->SetStartPosition(), root->GetNext()),
-              sub);                         // nothing changed, nothing released
+              sub);  // nothing changed, nothing released
     // Seen by a node's Refresh, without Connect, once the last look at the
     // file is old enough; until then a walk's refreshes reuse it.
     file.Write(renamed("Alpha", "Charl"));
@@ -263,7 +253,7 @@ TEST(HalcyraState, ReReadsOnlyWhatChanged) {
 
 TEST(HalcyraState, IndexOutsideACollectionGivesNoItem) {
     StateFile file;
-    file.Write(ReadFile(kData + "full.xml"));
+    file.Write(nt::ReadFile(kData + "full.xml"));
     HBKServer server;
     ASSERT_EQ(server.Connect(u"", 0), 1);
     HBKUserConfigurations *configurations = server.GetUserConfigurations();
@@ -290,7 +280,8 @@ TEST(HalcyraState, IndexOutsideACollectionGivesNoItem) {
 // them; each Connect shows one whole document.
 TEST(HalcyraState, ServersOnSeveralThreadsShareTheCache) {
     StateFile file;
-    const std::string full = ReadFile(kData + "full.xml"), empty = ReadFile(kData + "empty.xml");
+    const std::string full = nt::ReadFile(kData + "full.xml"),
+                      empty = nt::ReadFile(kData + "empty.xml");
     file.Replace(full);
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads(4);

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -145,6 +146,20 @@ std::vector<Element> ReadXml(std::string_view xml) {
     return collector.failed ? std::vector<Element>{} : std::move(collector.elements);
 }
 
+std::string Select(const std::string &table, const std::string &where, const std::string &output,
+                   const std::string &sponsor, const std::string &attributes) {
+    return "<tesselrequest" + attributes + ">" +
+           (sponsor.empty() ? "" : "<sponsor>" + sponsor + "</sponsor>") + "<select><output>" +
+           output + "</output><from><db name=\"" + table + "\"/></from><where>" + where +
+           "</where></select></tesselrequest>";
+}
+
+std::string Field(const Fields &fields, const std::string &name) {
+    for (const auto &[key, value] : fields)
+        if (key == name) return value;
+    return "<absent>";
+}
+
 Fields EventFields(const std::string &urlEncoded) {
     Fields fields;
     for (const Element &e : ReadXml(UrlDecode(urlEncoded))) {
@@ -266,6 +281,22 @@ std::vector<std::string> Host::TakeEvents() {
 
 std::vector<std::string> Host::TakeCalls() {
     return Take(g_calls);
+}
+
+std::string FollowLinks(Host &host, const std::string &response) {
+    std::vector<std::string> links, followed;
+    std::string text;
+    for (std::string from = response;;) {
+        for (const Element &e : ReadXml(from))
+            if (const std::string link = e.Attribute("LINK"); !link.empty()) links.push_back(link);
+        while (!links.empty() &&
+               std::find(followed.begin(), followed.end(), links.front()) != followed.end())
+            links.erase(links.begin());
+        if (links.empty()) return text;
+        followed.push_back(links.front());
+        from = host.Invoke(links.front()).response;
+        text += "-- link " + links.front() + "\n" + from;
+    }
 }
 
 }  // namespace nt

@@ -56,9 +56,16 @@ struct Element {
 // The elements of an XML text in document order; empty if it is not well-formed.
 std::vector<Element> ReadXml(std::string_view xml);
 
+// A select of `table` with `sponsor` (none when empty) and `attributes` on the root.
+std::string Select(const std::string &table, const std::string &where = "",
+                   const std::string &output = "<all/>", const std::string &sponsor = "",
+                   const std::string &attributes = "");
+
 using Fields = std::vector<std::pair<std::string, std::string>>;
 // (target name, atom value) of every predicate of a URL-encoded event request.
 Fields EventFields(const std::string &urlEncoded);
+// The value of the field `name`, or "<absent>".
+std::string Field(const Fields &fields, const std::string &name);
 
 // Log text with this thread's identifier shown as "[tid]" and the host
 // callback's address as "0xCALLBACK".
@@ -96,5 +103,9 @@ class Host {
 
     std::string name, dispatch, version = kVersion;
 };
+
+// Every drill-down link (LINK attribute) of `response`, and of the responses
+// they lead to, invoked once each in the order found: "-- link URL\nRESPONSE".
+std::string FollowLinks(Host &host, const std::string &response);
 
 }  // namespace nt

@@ -4,10 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <utility>
@@ -18,6 +16,7 @@
 #include "request/tsl_util.h"
 #include "request/xerces_int.h"
 #include "request/xerces_library.h"
+#include "support/harness.h"
 
 namespace tabletest {
 namespace {
@@ -375,26 +374,9 @@ void RunScripts(const std::string &folder) {
         if (entry.path().extension() == ".case") scripts.push_back(entry.path());
     std::sort(scripts.begin(), scripts.end());
     EXPECT_FALSE(scripts.empty());
-    const char *update = std::getenv("NT_UPDATE_GOLDEN");
-    for (const std::filesystem::path &script : scripts) {
-        std::filesystem::path golden = script;
-        golden.replace_extension(".out");
-        std::ifstream in(script, std::ios::binary), was(golden, std::ios::binary);
-        const std::string actual =
-            Runner().Run(std::string(std::istreambuf_iterator<char>(in), {}));
-        const std::string expected(std::istreambuf_iterator<char>(was), {});
-        if (update != nullptr && std::string(update) == "1") {
-            std::ofstream(golden, std::ios::binary) << actual;
-        } else if (actual != expected) {
-            std::istringstream e(expected), a(actual);
-            std::string el, al;
-            int line = 1;
-            while (std::getline(e, el) && std::getline(a, al) && el == al) ++line;
-            ADD_FAILURE() << golden << " differs at line " << line << "\nexpected: " << el
-                          << "\nactual:   " << al
-                          << "\n(NT_UPDATE_GOLDEN=1 rewrites the golden files)";
-        }
-    }
+    for (const std::filesystem::path &script : scripts)
+        EXPECT_TRUE(nt::MatchesGolden(folder + "/" + script.stem().string() + ".out",
+                                      Runner().Run(nt::ReadFile(script))));
 }
 
 }  // namespace tabletest

@@ -20,9 +20,7 @@ TEST(RefreshFlags, RefreshOnlyFromTheSecondCallOn) {
         SCOPED_TRACE(method.table);
         nt::Host host;  // a new plug-in object each time: the flags are the process's
         ASSERT_EQ(host.Initialize(), 0);
-        const std::string request =
-            "<tesselrequest><select><output><all/></output><from><db name=\"" +
-            std::string(method.table) + "\"/></from></select></tesselrequest>";
+        const std::string request = nt::Select(method.table);
         for (int call = 0; call < 3; ++call) {
             ::setenv("NORLO_SERVER_STATE", call == 0 ? method.firstState : state.c_str(), 1);
             const unsigned long before = halcyra::RefreshCount();
