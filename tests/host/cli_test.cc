@@ -1,6 +1,6 @@
-// korvane-host from a shell and over HTTP: golden transcripts of command
-// lines and requests with their whole outputs (help and usage errors come
-// from CLI11).
+// korvane-host from a shell, on a terminal and over HTTP: golden transcripts
+// of command lines and requests with their whole outputs (help and usage
+// errors come from CLI11).
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -19,12 +19,8 @@ void ExpectTranscript(const std::string &name) {
     if (actual != expected) std::ofstream(std::string(NT_BINARY_DIR) + "/" + name) << actual;
 }
 
-TEST(Transcript, CommandLines) {
-    ExpectTranscript("commands.txt");
-}
-
-TEST(Transcript, HttpExchanges) {
-    ExpectTranscript("http.txt");
+TEST(Transcript, CommandLinesHttpAndQueries) {
+    for (const char *name : {"commands.txt", "http.txt", "query.txt"}) ExpectTranscript(name);
 }
 
 }  // namespace

@@ -114,17 +114,23 @@ class Console(unittest.TestCase):
     def text(self, element_id):
         return self.browser.find_element(By.ID, element_id).text
 
+    def click(self, element_id):
+        """Clicks the element and waits for the answer it asked for."""
+        self.act(self.browser.find_element(By.ID, element_id).click)
+
+    def all(self, css):
+        return self.browser.find_elements(By.CSS_SELECTOR, css)
+
     def cells(self):
         return [[td.text for td in tr.find_elements(By.TAG_NAME, 'td')]
-                for tr in self.browser.find_elements(By.CSS_SELECTOR, '#result tbody tr')]
+                for tr in self.all('#result tbody tr')]
 
     def test_catalogue_lists_every_table(self):
         self.browser.get(self.url + '/')
         define = post(self.url, request('Define'))
         names = [ET.fromstring(row[0]).findtext('MethodName') for row in rows_of(define)]
         WebDriverWait(self.browser, 10).until(lambda _: 'tables' in self.text('catalogue-status'))
-        shown = [a.text for a in self.browser.find_elements(By.CSS_SELECTOR, '#catalogue-list a')]
-        self.assertEqual(shown, names)
+        self.assertEqual([a.text for a in self.all('#catalogue-list a')], names)
         self.assertEqual(len(names), 4)
 
     def test_filters_narrow_rows_as_the_same_where_clause_does(self):
@@ -145,7 +151,7 @@ class Console(unittest.TestCase):
                 self.open({'t': 'Sample Age'})
                 for i, (logic, lp, column, operator, value, rp) in enumerate(where):
                     self.browser.find_element(By.ID, 'where-add').click()
-                    row = self.browser.find_elements(By.CSS_SELECTOR, '.where-row')[i]
+                    row = self.all('.where-row')[i]
                     if logic:
                         Select(row.find_element(By.CLASS_NAME, 'logic')).select_by_visible_text(logic)
                     Select(row.find_element(By.CLASS_NAME, 'lparen')).select_by_index(lp)
@@ -153,7 +159,7 @@ class Console(unittest.TestCase):
                     Select(row.find_element(By.CLASS_NAME, 'operator')).select_by_visible_text(operator)
                     row.find_element(By.CLASS_NAME, 'value').send_keys(value)
                     Select(row.find_element(By.CLASS_NAME, 'rparen')).select_by_index(rp)
-                self.act(self.browser.find_element(By.ID, 'apply').click)
+                self.click('apply')
                 expected = rows_of(post(self.url, request('Sample Age', where)))
                 self.assertEqual([row[0] for row in expected], names)
                 self.assertEqual(self.cells(), expected)
@@ -169,12 +175,11 @@ class Console(unittest.TestCase):
         age.find_element(By.TAG_NAME, 'button').click()
         ages = [int(row[1]) for row in self.cells()]
         self.assertEqual(ages, sorted(ages))
-        self.browser.find_element(By.CSS_SELECTOR, '#result th:nth-child(2) button').click()
+        self.all('#result th:nth-child(2) button')[0].click()
         self.assertEqual([int(row[1]) for row in self.cells()], sorted(ages, reverse=True))
-        self.browser.find_element(By.CSS_SELECTOR, '#column-choices input[value="Name"]').click()
-        self.act(self.browser.find_element(By.ID, 'apply').click)
-        self.assertEqual([(th.text, th.get_attribute('aria-sort')) for th in
-                          self.browser.find_elements(By.CSS_SELECTOR, '#result th')],
+        self.all('#column-choices input[value="Name"]')[0].click()
+        self.click('apply')
+        self.assertEqual([(th.text, th.get_attribute('aria-sort')) for th in self.all('#result th')],
                          [('Age', 'descending')])
         self.assertEqual(len(self.cells()), 18)
 
@@ -190,8 +195,7 @@ class Console(unittest.TestCase):
                          link)
         self.assertEqual(self.cells(), rows_of(post(self.url, link))[:2])
         self.assertEqual([row[0] for row in self.cells()], ['Delmor', 'QRT'])
-        self.assertEqual([li.text for li in self.browser.find_elements(By.CSS_SELECTOR, '#trail li')],
-                         ['Sample Age', 'Sample Age Detail'])
+        self.assertEqual([li.text for li in self.all('#trail li')], ['Sample Age', 'Sample Age Detail'])
         self.act(self.browser.back)
         self.assertEqual((self.text('title'), self.text('row-count')), ('Sample Age', '18 rows'))
 
@@ -201,16 +205,15 @@ class Console(unittest.TestCase):
                          [[r[0], r[1], r[2]] for r in rows_of(post(self.url, request(
                              'Norlo Server - Message Log')))])
         self.assertEqual(self.cells()[0][2], TRICKY)
-        self.assertEqual(self.browser.find_elements(By.CSS_SELECTOR, '#result b'), [])
-        severity = [td.get_attribute('class') for td in
-                    self.browser.find_elements(By.CSS_SELECTOR, '#result td:first-child')]
-        self.assertEqual(severity, ['severity-error', 'severity-info'])
+        self.assertEqual(self.all('#result b'), [])
+        self.assertEqual([td.get_attribute('class') for td in self.all('#result td:first-child')],
+                         ['severity-error', 'severity-info'])
         self.open({'t': 'Norlo Server - Message Log',
                    'w': [{'col': 'Source', 'op': 'EQUAL', 'val': TRICKY}]})
         self.assertEqual([row[2] for row in self.cells()], [TRICKY])
 
         self.browser.find_element(By.ID, 'open-name').send_keys('No <such> table')
-        self.act(self.browser.find_element(By.CSS_SELECTOR, '#open-form button').click)
+        self.act(self.all('#open-form button')[0].click)
         error = post(self.url, request('No <such> table')).find('ERROR')
         self.assertTrue(self.browser.find_element(By.ID, 'error').is_displayed())
         self.assertFalse(self.browser.find_element(By.ID, 'result').is_displayed())

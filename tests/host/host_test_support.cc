@@ -69,6 +69,7 @@ std::vector<std::string> Words(const std::string &line, const TempDir &scratch) 
         word = Fill(word, {{"@DATA@", std::string(NT_SOURCE_DIR) + "/tests/data/host"},
                            {"@EXAMPLES@", Example("")},
                            {"@FAKE@", FakePlugin()},
+                           {"@HOST@", NT_HOST_PATH},
                            {"@TMP@", scratch.Path()}});
     return words;
 }
@@ -78,6 +79,13 @@ std::vector<std::string> Words(const std::string &line, const TempDir &scratch) 
 std::string ReadFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Lines(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
 }
 
 std::string Golden(const std::string &name) {
@@ -101,7 +109,8 @@ void ReplaceAfter(std::string &text, const std::string &open, const char *closer
     }
 }
 
-std::string WithoutDates(std::string text) {
+std::string WithoutTimes(std::string text) {
+    static const std::string kDuration = "\nkorvane_invoke_duration_seconds";
     const std::size_t titleEnd = text.find('\n');
     for (const char *day : {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"}) {
         const std::size_t at = text.find(std::string(" (") + day);
@@ -109,6 +118,11 @@ std::string WithoutDates(std::string text) {
     }
     ReplaceAfter(text, "<DATE>", "<", "DATE");
     ReplaceAfter(text, "\nDate: ", "\r\n", "DATE");
+    for (std::size_t at = text.find(kDuration); at != std::string::npos;
+         at = text.find(kDuration, at + 1)) {
+        const std::size_t end = text.find('\n', at + 1), value = text.rfind(' ', end) + 1;
+        text.replace(value, end - value, "N");
+    }
     return text;
 }
 
@@ -147,7 +161,7 @@ CommandResult Host(std::vector<std::string> args, const std::string &input) {
 }
 
 std::string InvokeAnswer(const std::string &file) {
-    return WithoutDates(Host({"invoke", "--trace-file", "/dev/null", file}).out);
+    return WithoutTimes(Host({"invoke", "--trace-file", "/dev/null", file}).out);
 }
 
 HttpResult Curl(const std::string &url, const std::vector<std::string> &extra) {
@@ -163,13 +177,20 @@ HttpResult PostFile(const std::string &url, const std::string &file) {
     return Curl(url, {"--data-binary", "@" + file});
 }
 
+std::string Post(const std::string &body, const std::string &headers) {
+    return "POST / HTTP/1.1\r\nHost: h\r\n" + headers +
+           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
 ServeProcess::~ServeProcess() {
     StopWith(SIGKILL, seconds(10));
     if (m_stdout >= 0) close(m_stdout);
 }
 
 bool ServeProcess::Start(const TempDir &dir, const std::vector<std::string> &args) {
-    std::vector<std::string> argv = {NT_HOST_PATH, "serve", "--listen", "127.0.0.1:0"};
+    std::vector<std::string> argv = {
+        NT_HOST_PATH,   "serve",     "--listen", "127.0.0.1:0",
+        "--trace-file", "/dev/null", "--events", dir.Path() + "/events.json"};
     argv.insert(argv.end(), args.begin(), args.end());
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) return false;
@@ -250,10 +271,9 @@ std::string RawClient::Read(seconds timeout, const std::string &marker, bool *cl
 std::string Transcript(const std::string &golden) {
     TempDir scratch;
     std::unique_ptr<ServeProcess> server;
-    std::istringstream lines(golden);
     std::string transcript;
-    for (std::string line; std::getline(lines, line);) {
-        if (line.empty() || std::string("$%>").find(line[0]) == std::string::npos ||
+    for (const std::string &line : Lines(golden)) {
+        if (line.empty() || std::string("$%>!").find(line[0]) == std::string::npos ||
             (line.size() > 1 && line[1] != ' '))
             continue;
         transcript += line + "\n";
@@ -266,14 +286,18 @@ std::string Transcript(const std::string &golden) {
             continue;
         } else if (line[0] == '$') {
             run = Host(words, input == std::string::npos ? "" : line.substr(input + 5));
+        } else if (line[0] == '!') {
+            run = RunCommand(words);
         } else if (server != nullptr) {
             words.back() = server->Url(words.back());
             words.insert(words.begin(), {"curl", "-sSi"});
             run = RunCommand(words);
         }
-        run.out = Fill(run.out, {{"\r\n", "\n"}});
+        if (line[0] != '!') run.out = Fill(run.out, {{"\r\n", "\n"}});
         transcript += "exit " + std::to_string(run.exitCode) + "\n";
-        if (!run.out.empty()) transcript += "stdout:\n" + WithoutDates(run.out);
+        if (!run.out.empty())
+            transcript += "stdout:\n" + WithoutTimes(run.out) +
+                          (run.out.back() == '\n' ? "" : "\n(no line feed)\n");
         if (!run.err.empty()) transcript += "stderr:\n" + run.err;
     }
     return transcript;

@@ -1,7 +1,7 @@
 // Helpers for the end-to-end tests of korvane-host: run programs (the host,
-// curl, python3, openssl, script) as child processes, keep a `serve` process
-// on a free loopback port, talk to it over a plain socket, and replay golden
-// transcripts of command lines and HTTP exchanges.
+// curl, openssl, script) as child processes, keep a `serve` process on a free
+// loopback port, talk to it over a plain socket, and replay golden transcripts
+// of command lines, terminal sessions and HTTP exchanges.
 #pragma once
 
 #include <sys/types.h>
@@ -23,13 +23,16 @@ inline std::string FakePlugin() {
     return std::string(NT_BINARY_DIR) + "/testing/libkorvane_fake_tessel.so";
 }
 std::string ReadFile(const std::string &path);
+// The lines of `text`, line feeds left out.
+std::vector<std::string> Lines(const std::string &text);
 // tests/data/host/NAME.
 std::string Golden(const std::string &name);
 // `text` with every NAME of `values` replaced by its value.
 std::string Fill(std::string text, const std::vector<std::pair<std::string, std::string>> &values);
-// The text with the date in a table's title line (whole or cut) and the
-// contents of every DATE element replaced by "DATE".
-std::string WithoutDates(std::string text);
+// The text with the date in a table's title line (whole or cut), the contents
+// of every DATE element and a Date header replaced by "DATE", and the value
+// of every korvane_invoke_duration_seconds line of a scrape by "N".
+std::string WithoutTimes(std::string text);
 
 // A fresh directory under /tmp, removed with everything in it.
 class TempDir {
@@ -65,8 +68,12 @@ struct HttpResult {
 // One curl transfer; `extra` goes before the URL.
 HttpResult Curl(const std::string &url, const std::vector<std::string> &extra = {});
 HttpResult PostFile(const std::string &url, const std::string &file);
+// The bytes of a POST of `body` to /, `headers` (each with its CRLF) after Host.
+std::string Post(const std::string &body, const std::string &headers = "Connection: close\r\n");
 
-// korvane-host serve on 127.0.0.1:0 with `args` added; killed on destruction.
+// korvane-host serve on 127.0.0.1:0, tracing to /dev/null and writing events
+// to events.json in the directory it is started with, then `args` (the last
+// of an option given twice counts); killed on destruction.
 class ServeProcess {
   public:
     ServeProcess() = default;
@@ -130,10 +137,12 @@ bool WaitFor(Condition condition, seconds timeout) {
 //   $ ARGS [<<< INPUT]  korvane-host ARGS, INPUT on its standard input
 //   % ARGS              (re)starts korvane-host serve ARGS on a free port
 //   > ARGS PATH         curl -si ARGS http://127.0.0.1:PORT/PATH
+//   ! ARGS              any program, its output kept byte for byte
 // each followed by "exit N" and the "stdout:" and "stderr:" it wrote (CRLF as
-// LF, dates blanked out). Words are blank-separated or "quoted" (\ escapes);
-// @DATA@, @EXAMPLES@, @FAKE@ and @TMP@ stand for tests/data/host, the example
-// requests, the stand-in plug-in and a scratch directory.
+// LF but for "!", times blanked out, "(no line feed)" after a last line without
+// one). Words are blank-separated or "quoted" (\ escapes); @DATA@, @EXAMPLES@,
+// @FAKE@, @HOST@ and @TMP@ stand for tests/data/host, the example requests,
+// the stand-in plug-in, korvane-host and a scratch directory.
 std::string Transcript(const std::string &golden);
 
 }  // namespace hosttest

@@ -5,18 +5,12 @@
 
 #include <atomic>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 #include "host_test_support.h"
 
 namespace hosttest {
 namespace {
-
-std::string Post(const std::string &body) {
-    return "POST / HTTP/1.1\r\nHost: h\r\nContent-Length: " + std::to_string(body.size()) +
-           "\r\n\r\n" + body;
-}
 
 class ServeTest : public ::testing::Test {
   protected:
@@ -26,19 +20,12 @@ class ServeTest : public ::testing::Test {
             m_dir.Write("config.xml",
                         "<KorvaneConfig><Tessel><DebugLevel>TSL_TRACE</DebugLevel></Tessel>"
                         "</KorvaneConfig>");
-        // The last of an option given twice counts: `extra` may override these.
-        extra.insert(extra.begin(), {"--config", config, "--events", m_events, "--trace-file",
-                                     "/dev/null", "--threads", "4"});
+        extra.insert(extra.begin(), {"--config", config, "--threads", "4"});
         m_servers.push_back(std::make_unique<ServeProcess>());
         EXPECT_TRUE(m_servers.back()->Start(m_dir, extra)) << m_servers.back()->ErrorOutput();
         return *m_servers.back();
     }
-    std::vector<std::string> EventLines() const {
-        std::vector<std::string> lines;
-        std::istringstream text(ReadFile(m_events));
-        for (std::string line; std::getline(text, line);) lines.push_back(line);
-        return lines;
-    }
+    std::vector<std::string> EventLines() const { return Lines(ReadFile(m_events)); }
 
     TempDir m_dir;
     const std::string m_events = m_dir.Path() + "/events.json";
@@ -58,7 +45,7 @@ TEST_F(ServeTest, SixteenConcurrentClientsGetCompleteAnswers) {
         clients.emplace_back([&, c] {
             for (std::size_t i = c; i < c + kEach; ++i) {
                 const HttpResult reply = PostFile(server.Url(), Example(files[i % 4]));
-                failures += reply.status != 200 || WithoutDates(reply.body) != expected[i % 4];
+                failures += reply.status != 200 || WithoutTimes(reply.body) != expected[i % 4];
             }
         });
     }
@@ -85,7 +72,7 @@ TEST_F(ServeTest, TheDefaultBodyLimitIsSixteenMebibytes) {
     for (std::size_t at = 0; at + 7 < padding.size(); at += 1 << 19)
         padding.replace(at, 7, "<!---->");
     const std::string atLimit = m_dir.Write("at.xml", request + padding);
-    EXPECT_EQ(WithoutDates(PostFile(server.Url(), atLimit).body),
+    EXPECT_EQ(WithoutTimes(PostFile(server.Url(), atLimit).body),
               InvokeAnswer(Example("sample-age.xml")));
     const HttpResult over =
         PostFile(server.Url(), m_dir.Write("over.xml", ReadFile(atLimit) + " "));
@@ -97,7 +84,7 @@ TEST_F(ServeTest, TheDefaultBodyLimitIsSixteenMebibytes) {
     EXPECT_EQ(Curl(server.Url(), {"-H", "Expect:", "--data-binary", "@" + big}).status, 413);
 }
 
-TEST_F(ServeTest, SlowGarbageAndVanishingClientsDoNotHurtOthers) {
+TEST_F(ServeTest, SlowAndVanishingClientsDoNotHurtOthers) {
     const ServeProcess &server = Serve({"--timeout", "1"});
     std::vector<std::unique_ptr<RawClient>> slow;
     for (const char *bytes :
@@ -113,7 +100,7 @@ TEST_F(ServeTest, SlowGarbageAndVanishingClientsDoNotHurtOthers) {
         ASSERT_TRUE(client.Send(Post(ReadFile(Example("sample-age.xml")))));
     }
     // Meanwhile everybody else is served, and the slow ones are cut off.
-    EXPECT_EQ(WithoutDates(PostFile(server.Url(), Example("define.xml")).body),
+    EXPECT_EQ(WithoutTimes(PostFile(server.Url(), Example("define.xml")).body),
               InvokeAnswer(Example("define.xml")));
     for (const auto &client : slow) {
         bool closed = false;
@@ -121,19 +108,6 @@ TEST_F(ServeTest, SlowGarbageAndVanishingClientsDoNotHurtOthers) {
         client->Read(seconds(5), "", &closed);
         EXPECT_TRUE(closed);
         EXPECT_LT(std::chrono::steady_clock::now() - start, seconds(4));
-    }
-    // Garbage (the start of a TLS handshake, NUL bytes included) gets a 400.
-    static const char kTlsHello[] = "\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03garbage\r\n\r\n";
-    for (const std::string &garbage :
-         {std::string(kTlsHello, sizeof kTlsHello - 1),
-          std::string("GET / HTTP/1.1\r\nno header line\r\n\r\n"),
-          std::string("POST / HTTP/1.1\r\nContent-Length: x\r\n\r\n")}) {
-        RawClient client;
-        ASSERT_TRUE(client.Connect(server.Port()) && client.Send(garbage));
-        bool closed = false;
-        const std::string answer = client.Read(seconds(5), "", &closed);
-        EXPECT_EQ(answer.rfind("HTTP/1.1 400 Bad Request\r\n", 0), 0u) << answer;
-        EXPECT_TRUE(closed);
     }
     EXPECT_EQ(Curl(server.Url("/health")).status, 200);
 }
@@ -164,11 +138,10 @@ TEST_F(ServeTest, MetricsAndEventsCountWhatWasServed) {
         },
         seconds(10)))
         << metrics;
-    std::istringstream expected(
-        Fill(Golden("metrics-lines.txt"), {{"RESPONSES", std::to_string(6 + scrapes)},
-                                           {"BYTES_IN", std::to_string(bytesIn)},
-                                           {"BYTES_OUT", std::to_string(bytesOut)}}));
-    for (std::string line; std::getline(expected, line);)
+    for (const std::string &line :
+         Lines(Fill(Golden("metrics-lines.txt"), {{"RESPONSES", std::to_string(6 + scrapes)},
+                                                  {"BYTES_IN", std::to_string(bytesIn)},
+                                                  {"BYTES_OUT", std::to_string(bytesOut)}})))
         EXPECT_NE(metrics.find(line + "\n"), std::string::npos) << line;
 
     // The events: one JSON object per request, fields in the order the

@@ -21,11 +21,6 @@ std::string Exchange(int port, const std::string &bytes, seconds wait = seconds(
     return closed ? answer : answer + "(left open)";
 }
 
-std::string Post(const std::string &body, const std::string &headers = "Connection: close\r\n") {
-    return "POST / HTTP/1.1\r\nHost: h\r\n" + headers +
-           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
 std::string Select(const std::string &table) {
     return "<tesselrequest><select><from><db name=\"" + table +
            "\"/></from></select></tesselrequest>";
@@ -36,7 +31,7 @@ std::string Select(const std::string &table) {
 TEST(ServeStrict, AmbiguousFramingMissingHostHeadAndAbsoluteTargets) {
     TempDir dir;
     ServeProcess server;
-    ASSERT_TRUE(server.Start(dir, {"--trace-file", "/dev/null", "--events", dir.Path() + "/e"}));
+    ASSERT_TRUE(server.Start(dir, {}));
     std::istringstream lines(Golden("strict-exchanges.txt") + "@@@ request\n");
     std::string request, expected, *into = &request;
     for (std::string line; std::getline(lines, line);) {
@@ -55,8 +50,7 @@ TEST(ServeStrict, AmbiguousFramingMissingHostHeadAndAbsoluteTargets) {
 TEST(ServeStrict, BodiesInProgressShareOneBudget) {
     TempDir dir;
     ServeProcess server;
-    ASSERT_TRUE(server.Start(dir, {"--body-budget", "1000", "--trace-file", "/dev/null", "--events",
-                                   dir.Path() + "/e"}));
+    ASSERT_TRUE(server.Start(dir, {"--body-budget", "1000"}));
     const std::string busy =
         "HTTP/1.1 503 Service Unavailable\r\nServer: korvane-host\r\nContent-Type: text/plain\r\n"
         "Connection: close\r\nContent-Length: 62\r\n\r\n"
@@ -84,9 +78,8 @@ TEST(ServeStrict, BodiesInProgressShareOneBudget) {
 
 // The korvane_requests_total lines of a scrape.
 std::string RequestCounts(const ServeProcess &server) {
-    std::istringstream metrics(Curl(server.Url("/metrics")).body);
     std::string lines;
-    for (std::string line; std::getline(metrics, line);)
+    for (const std::string &line : Lines(Curl(server.Url("/metrics")).body))
         if (line.rfind("korvane_requests_total{", 0) == 0) lines += line + "\n";
     return lines;
 }
@@ -94,14 +87,13 @@ std::string RequestCounts(const ServeProcess &server) {
 TEST(ServeStrict, MetricsLabelOnlyTablesThePluginAnswered) {
     TempDir dir;
     ServeProcess server;
-    ASSERT_TRUE(server.Start(dir, {"--trace-file", "/dev/null", "--events", dir.Path() + "/e"}));
+    ASSERT_TRUE(server.Start(dir, {}));
     // Unknown names come first, so that real tables find the slots taken if they can be.
     std::vector<std::string> bodies = {Select(std::string(100000, 'n'))};
     for (int i = 0; i < 70; ++i) bodies.push_back(Select("Unknown " + std::to_string(i)));
     const std::string golden = Golden("metrics-labels.txt");
     const std::size_t counts = golden.find("@@@ counts");
-    std::istringstream lines(golden.substr(0, counts));
-    for (std::string line; std::getline(lines, line);) bodies.push_back(line);
+    for (const std::string &line : Lines(golden.substr(0, counts))) bodies.push_back(line);
     for (const std::string &body : bodies)
         ASSERT_EQ(Exchange(server.Port(), Post(body)).substr(0, 15), "HTTP/1.1 200 OK");
     EXPECT_EQ(RequestCounts(server), golden.substr(golden.find('\n', counts) + 1));
@@ -110,7 +102,7 @@ TEST(ServeStrict, MetricsLabelOnlyTablesThePluginAnswered) {
     // file). Refused first: too long, overlong UTF-8, a control character;
     // then 64 slots are taken, and one name is too many.
     ServeProcess fake;
-    ASSERT_TRUE(fake.Start(dir, {"--plugin", FakePlugin(), "--events", dir.Path() + "/f"}));
+    ASSERT_TRUE(fake.Start(dir, {"--plugin", FakePlugin()}));
     std::vector<std::string> names = {std::string(129, 'l'), "\xc0\xaf", "a\rb", "&quot;\\"};
     std::string expected;
     for (int i = 100; i < 164; ++i) {
@@ -129,8 +121,8 @@ TEST(ServeStrict, TheTraceFileRotatesInWholeLinesAndReopensOnHangup) {
     TempDir dir;
     const std::string trace = dir.Path() + "/trace.log";
     ServeProcess server;
-    ASSERT_TRUE(server.Start(dir, {"--trace-file", trace, "--trace-max-size", "65536",
-                                   "--trace-keep", "2", "--events", dir.Path() + "/e"}));
+    ASSERT_TRUE(server.Start(
+        dir, {"--trace-file", trace, "--trace-max-size", "65536", "--trace-keep", "2"}));
     // Each unreadable request leaves a line of about 3 kB with its text.
     auto mark = [](int i) { return "<R" + std::to_string(1000 + i) + "-"; };
     for (int i = 0; i < 60; ++i)
