@@ -46,7 +46,7 @@ tslSecurity::TrustList g_list = {"AAAA"};
 
 void MakeIssuers() {
     for (int i = 0; i < 2; ++i) {
-        krypa_private_key *key = nullptr;  // kept for the process
+        krypa_private_key *key = nullptr;
         unsigned char *der = nullptr;
         std::size_t size = 0;
         if (krypa_rsa_generate(1024, &key) < 0 ||
@@ -54,6 +54,7 @@ void MakeIssuers() {
             Fail("no issuer key");
         g_list.push_back(Base64(std::string_view(reinterpret_cast<char *>(der), size)));
         krypa_mem_free(der);
+        krypa_private_key_release(key);  // only the public half is listed
     }
 }
 
