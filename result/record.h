@@ -22,10 +22,6 @@ struct tslValue {
 // never tested or written.
 struct tslRecord {
     std::vector<tslValue> values;
-
-    std::string_view TextAt(std::size_t position) const {
-        return position < values.size() ? values[position].text.view() : std::string_view();
-    }
 };
 
 struct tslColumn {
