@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test test-plain test-asan test-tsan bench bench-http fuzz format clean
+.PHONY: all deps build run test test-plain test-asan test-tsan bench bench-http soak fuzz format clean
 
 all: build
 
@@ -35,15 +35,30 @@ test-tsan: deps
 
 test: test-plain test-asan test-tsan
 
+# Every benchmark, then docs/performance.md and its plot from their outputs.
 bench: deps
+	@scripts/install-deps.sh gnuplot-nox
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DNT_BENCH=ON -DNT_TESTS=OFF >/dev/null
 	cmake --build build-bench -j$(JOBS)
-	@for b in build-bench/bench/*_bench; do echo "== $$b"; $$b 2>/dev/null || exit 1; done
+	@bench/run.sh build-bench
 
-# korvane-host against nginx serving the same bytes, both under wrk.
+# korvane-host against nginx serving the same bytes, both under wrk; adds the
+# ratio to docs/performance.md.
 bench-http: deps
-	@scripts/install-deps.sh wrk nginx-light
-	@bench/http_bench.sh $(CURDIR)/build-bench-http
+	@scripts/install-deps.sh wrk nginx-light gnuplot-nox
+	@mkdir -p build-bench/results
+	@bench/http_bench.sh $(CURDIR)/build-bench-http > build-bench/results/http.txt || \
+		{ cat build-bench/results/http.txt; rm build-bench/results/http.txt; exit 1; }
+	@cat build-bench/results/http.txt
+	@python3 bench/report.py build-bench/results docs
+
+# korvane-host serve under wrk with a hostile mix (SOAK_SECONDS, 300 by
+# default), then at least 10,000 invokes of it under AddressSanitizer.
+soak: build
+	@scripts/install-deps.sh wrk
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DNT_SANITIZE=ON >/dev/null
+	cmake --build build-asan -j$(JOBS) --target korvane-host NorloTessel
+	@bench/soak.sh $(BUILD) build-asan
 
 # Each fuzz target (fuzz/run.sh, clang libFuzzer) for FUZZ_SECONDS, one after another.
 FUZZ_SECONDS ?= 60

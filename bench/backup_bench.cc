@@ -34,7 +34,7 @@ std::vector<std::string> g_stateFiles;  // removed at the end
 
 std::string StateFile(int messages, int users) {
     const std::string path = "/tmp/nt-backup-bench-" + std::to_string(getpid()) + "-" +
-                             std::to_string(messages) + ".xml";
+                             std::to_string(messages) + "-" + std::to_string(users) + ".xml";
     g_stateFiles.push_back(path);
     std::ofstream out(path, std::ios::binary);
     out << "<NorloServer><MessageLog>\n";
@@ -119,6 +119,20 @@ void Select(const benchmark::State &state, std::string &request, long &rows) {
     rows = (users ? 1000 : 10000) * (large ? 10 : 1);
 }
 
+// Invokes `request` once per iteration; each answer must be `size` bytes.
+void TimeInvokes(benchmark::State &state, const std::string &request, std::size_t size) {
+    for (auto _ : state) {
+        char *response = nullptr;
+        uint32_t length = static_cast<uint32_t>(request.size());
+        Plugin().Call(
+            kVersion, kName, kDispatch, "invoke", reinterpret_cast<uintptr_t>(request.c_str()),
+            reinterpret_cast<uintptr_t>(&response), 0, reinterpret_cast<uintptr_t>("127.0.0.1"), 0,
+            reinterpret_cast<uintptr_t>(&length));
+        if (response == nullptr || length != size) state.SkipWithError("unexpected response");
+        Plugin().Call(kVersion, kName, kDispatch, "free", reinterpret_cast<uintptr_t>(response));
+    }
+}
+
 void BM_Invoke(benchmark::State &state) {
     std::string request;
     long rows = 0;
@@ -133,16 +147,7 @@ void BM_Invoke(benchmark::State &state) {
         g_peakRatio[std::to_string(state.range(0)) + "/" + std::to_string(state.range(1))] =
             static_cast<double>(Memory("VmHWM:") - before) / size;
     }
-    for (auto _ : state) {
-        char *response = nullptr;
-        uint32_t length = static_cast<uint32_t>(request.size());
-        Plugin().Call(
-            kVersion, kName, kDispatch, "invoke", reinterpret_cast<uintptr_t>(request.c_str()),
-            reinterpret_cast<uintptr_t>(&response), 0, reinterpret_cast<uintptr_t>("127.0.0.1"), 0,
-            reinterpret_cast<uintptr_t>(&length));
-        if (response == nullptr || length != size) state.SkipWithError("unexpected response");
-        Plugin().Call(kVersion, kName, kDispatch, "free", reinterpret_cast<uintptr_t>(response));
-    }
+    TimeInvokes(state, request, size);
     state.counters["rows"] = static_cast<double>(rows);
     state.counters["response_bytes"] = static_cast<double>(size);
 }
@@ -188,6 +193,24 @@ void Sizes(benchmark::internal::Benchmark *b) {
 }
 BENCHMARK(BM_Invoke)->Apply(Sizes);
 BENCHMARK(BM_FloorWrite)->Apply(Sizes);
+
+// The message log from 1,000 to 1,000,000 rows (no users), for the plot of
+// invoke time against table size.
+void BM_MessageLogRows(benchmark::State &state) {
+    const std::string path = StateFile(static_cast<int>(state.range(0)), 0);
+    ::setenv("NORLO_SERVER_STATE", path.c_str(), 1);
+    const std::string request = Request("Norlo Server - Message Log");
+    const std::size_t size = Invoke(request).size();  // loads the state
+    TimeInvokes(state, request, size);
+    std::remove(path.c_str());
+    state.counters["rows"] = static_cast<double>(state.range(0));
+    state.counters["response_bytes"] = static_cast<double>(size);
+}
+BENCHMARK(BM_MessageLogRows)
+    ->ArgName("rows")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Arg(1000)->Arg(3162)->Arg(10000)->Arg(31623)->Arg(100000)->Arg(316228)->Arg(1000000);
 
 // Keeps the best time of each run so that main can print the ratios.
 class RatioReporter : public benchmark::ConsoleReporter {

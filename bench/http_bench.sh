@@ -111,4 +111,4 @@ ratio="$(awk -v a="$host_rps" -v b="$nginx_rps" 'BEGIN { printf "%.2f", a / b }'
 echo
 echo "korvane-host: $host_rps requests/sec"
 echo "nginx:        $nginx_rps requests/sec"
-echo "ratio:        $ratio (goal >= 0.40)"
+echo "korvane-host / nginx requests per second = $ratio (target >= 0.4)"

@@ -65,9 +65,9 @@ class Session;
 class BackupSets;
 
 // What a state document may cost; beyond any of them Connect fails with
-// kErrorLimit. Sized for servers of 100,000 messages and 10,000 users and more.
-inline constexpr std::size_t kMaxStateBytes = std::size_t{64} << 20;  // the file
-inline constexpr std::size_t kMaxElements = std::size_t{1} << 19;     // in the document
+// kErrorLimit. Sized for servers of 1,000,000 messages and 100,000 users.
+inline constexpr std::size_t kMaxStateBytes = std::size_t{256} << 20;  // the file
+inline constexpr std::size_t kMaxElements = std::size_t{1} << 21;      // in the document
 inline constexpr std::size_t kMaxDepth = 64;          // elements open at once, root included
 inline constexpr std::size_t kMaxAttributes = 32;     // on one element
 inline constexpr std::size_t kMaxTextLength = 65536;  // UTF-16 units of one attribute value
