@@ -88,6 +88,7 @@ constexpr Escaping MakeUrl() {
 constexpr Escaping kXml = MakeXml(false);
 constexpr Escaping kXmlEx = MakeXml(true);
 constexpr Escaping kUrl = MakeUrl();
+static_assert(kXml.widest == kXmlEscapeWidest && kXmlEx.widest == kXmlEscapeWidest);
 
 #if defined(__SSE2__)
 // Bit i set when byte i of the block is changed by the escaping.

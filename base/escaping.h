@@ -21,6 +21,9 @@ void AppendXmlEscaped(std::string &out, std::string_view text);
 void AppendXmlEscapedEx(std::string &out, std::string_view text);
 void AppendUrlEncoded(std::string &out, std::string_view text);
 
+// The most bytes XmlEscaped turns one byte into ("&quot;", "&apos;").
+inline constexpr std::size_t kXmlEscapeWidest = 6;
+
 // The exact number of bytes AppendXmlEscaped appends for `text`.
 std::size_t XmlEscapedSize(std::string_view text);
 // False when the XmlEscaped form of `text` is `text` itself.

@@ -1,9 +1,11 @@
-// Each response is laid out by one routine that writes through a sink. The
-// routine runs twice: with a sink that only counts, then with one that writes
-// into exactly the room counted, so that a large table is escaped straight
-// into its final place with one allocation, and the count cannot fall out of
-// step with what is written. The raw-mode header, which states the body's
-// length, is written first from the same count.
+// Each response is laid out by one routine that writes through a sink. A
+// first run bounds the size from the texts' lengths alone. A response whose
+// bound is small is written into the thread's scratch room and copied out. A
+// larger one is laid out twice more: with a sink that counts exactly, then
+// with one that writes into exactly the room counted, so that a large table is
+// escaped straight into its final place with one allocation, and the count
+// cannot fall out of step with what is written. The raw-mode header, which
+// states the body's length, goes in front.
 #include "result/response_writer.h"
 
 #include <algorithm>
@@ -79,6 +81,34 @@ class RoomSink {
   private:
     char *m_at;
 };
+
+// At most how many bytes a layout writes, from the sizes alone: every byte of
+// a text that escaping changes is counted as the widest replacement.
+class BoundSink {
+  public:
+    void Text(std::string_view text) { m_size += text.size(); }
+    void Escaped(std::string_view text) { m_size += text.size() * kXmlEscapeWidest; }
+    void Escaped(std::string_view text, bool escapes) {
+        m_size += escapes ? text.size() * kXmlEscapeWidest : text.size();
+    }
+    void Number(int32_t) { m_size += kNumberRoom; }
+    void Written(RecordStore &, std::size_t) {}
+    std::size_t Size() const { return m_size; }
+
+  private:
+    std::size_t m_size = 0;
+};
+
+// Responses whose bound fits in this are written in one pass into room the
+// thread keeps across invokes, then copied out once: cheaper than sizing
+// every escaped text first, and no allocation that comes and goes per invoke.
+constexpr std::size_t kScratchBytes = std::size_t{256} << 10;
+
+char *ThreadScratch() {
+    thread_local std::unique_ptr<char[]> scratch;
+    if (!scratch) scratch = std::make_unique_for_overwrite<char[]>(kScratchBytes + kEscapeSlack);
+    return scratch.get();
+}
 
 constexpr std::string_view kXmlDeclaration =
     "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
@@ -210,6 +240,22 @@ void LayOutDescribe(Sink &out, bool envelope, const tslRequest &request,
 
 template <typename LayOut>
 ResponseBytes ResponseWriter::Compose(std::string_view before, const LayOut &layOut) const {
+    BoundSink bound;
+    layOut(bound);
+    if (before.size() + bound.Size() <= kScratchBytes) {
+        char *const scratch = ThreadScratch();
+        RoomSink room(scratch);
+        room.Text(before);
+        layOut(room);
+        const auto bodySize = static_cast<std::size_t>(room.At() - scratch);
+        const std::string header = m_raw ? HttpResponseHeader(bodySize, TslNow()) : std::string();
+        ResponseBytes out = ResponseBytes::WithRoom(header.size() + bodySize);
+        if (!header.empty()) std::memcpy(out.data(), header.data(), header.size());
+        std::memcpy(out.data() + header.size(), scratch, bodySize);
+        out.SetSize(header.size() + bodySize);
+        return out;
+    }
+
     SizeSink counted;
     layOut(counted);
     const std::size_t bodySize = before.size() + counted.Size();
