@@ -8,6 +8,7 @@
 // table of padded replacement texts, without a branch per byte, since request
 // texts inside links have a replacement every few bytes.
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -189,8 +190,24 @@ constexpr ByteTable kUrlBytes = MakeByteTable(kUrl);
     return size;
 }
 
+#if defined(__SSE2__)
+// Copies the run of unchanged bytes that starts at `from` (at most a block,
+// and not past `end`) as a whole block where the input has one to read, so
+// that up to kBlock bytes land at `dst`; the caller moves on by the run's
+// length and writes over the rest.
+[[gnu::always_inline]] inline void CopyRun(char *dst, const unsigned char *from,
+                                           const unsigned char *end) {
+    if (end - from >= static_cast<std::ptrdiff_t>(kBlock)) {
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(dst),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i *>(from)));
+    } else {
+        std::memcpy(dst, from, static_cast<std::size_t>(end - from));
+    }
+}
+#endif
+
 // Writes the escaped form of `in` (up to its first zero) at `dst`, which has
-// room for it and kPad bytes more; returns the end of what was written.
+// room for it and kBlock bytes more; returns the end of what was written.
 [[gnu::always_inline]] inline char *WriteEscaped(char *dst, const unsigned char *in, std::size_t n,
                                                  const Escaping &e, const ByteTable &t) {
     std::size_t i = 0;
@@ -204,12 +221,21 @@ constexpr ByteTable kUrlBytes = MakeByteTable(kUrl);
             dst += kBlock;
             continue;
         }
-        for (std::size_t j = 0; j < kBlock; ++j) {
-            const unsigned char c = in[i + j];
+        // Only the changed bytes go through the table; the runs between them
+        // are copied whole.
+        std::size_t j = 0;
+        for (unsigned mask = ChangedMask(e, v); mask != 0; mask &= mask - 1) {
+            const auto k = static_cast<std::size_t>(std::countr_zero(mask));
+            CopyRun(dst, in + i + j, in + n);
+            dst += k - j;
+            const unsigned char c = in[i + k];
             if (c == 0) return dst;
             std::memcpy(dst, t.bytes[c], kPad);
             dst += t.sizes[c];
+            j = k + 1;
         }
+        CopyRun(dst, in + i + j, in + n);
+        dst += kBlock - j;
     }
     if (i < n && (ChangedMask(e, LoadBlock(in + i, n - i, buf)) & ((1u << (n - i)) - 1)) == 0) {
         std::memcpy(dst, in + i, n - i);
@@ -224,7 +250,7 @@ constexpr ByteTable kUrlBytes = MakeByteTable(kUrl);
 }
 
 // Appends the escaped form into `room` bytes made behind the end of `out`;
-// `room` covers the output and kPad bytes more.
+// `room` covers the output and kBlock bytes more.
 [[gnu::always_inline]] inline void AppendEscapedInto(std::string &out, std::string_view text,
                                                      const Escaping &e, const ByteTable &t,
                                                      std::size_t room) {
@@ -248,7 +274,7 @@ constexpr std::size_t kOnePassLimit = 64 * 1024;
     const std::size_t room = text.size() > kOnePassLimit
                                  ? EscapedSize(in, text.size(), e, t, unchanged)
                                  : text.size() * e.widest;
-    AppendEscapedInto(out, text, e, t, room + kPad);
+    AppendEscapedInto(out, text, e, t, room + kBlock);
 }
 
 }  // namespace
@@ -288,58 +314,72 @@ bool XmlEscapingChanges(std::string_view text) {
 }
 
 char *WriteXmlEscaped(char *dst, std::string_view text) {
-    static_assert(kEscapeSlack >= kPad);
+    static_assert(kEscapeSlack >= kBlock && kBlock >= kPad);
     return WriteEscaped(dst, reinterpret_cast<const unsigned char *>(text.data()), text.size(),
                         kXml, kXmlBytes);
 }
 
+// Both append the bytes between replacements in runs, not one by one.
 void AppendRequestAttribute(std::string &out, std::string_view text) {
     const bool quoted = text.find('"') != std::string_view::npos;
     out.reserve(out.size() + text.size());
-    for (const char c : text) {
-        switch (c) {
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::string_view replacement;
+        switch (text[i]) {
             case '&':
-                out += "&amp;";
+                replacement = "&amp;";
                 break;
             case '<':
-                out += "&lt;";
+                replacement = "&lt;";
                 break;
             case '\\':
-                out += "\\\\";
+                replacement = "\\\\";
                 break;
             case '\t':
-                out += "\\t";
+                replacement = "\\t";
                 break;
             case '\n':
-                out += "\\n";
+                replacement = "\\n";
                 break;
             case '\r':
-                out += "\\r";
+                replacement = "\\r";
                 break;
             case '=':
-                out += quoted ? "&#61;" : "=";
+                if (quoted) replacement = "&#61;";
                 break;
             case '>':
-                out += quoted ? "&gt;" : ">";
+                if (quoted) replacement = "&gt;";
                 break;
             default:
-                out += c;
+                break;
         }
+        if (replacement.empty()) continue;
+        out.append(text.data() + run, i - run);
+        out.append(replacement);
+        run = i + 1;
     }
+    out.append(text.data() + run, text.size() - run);
 }
 
 void AppendRequestContent(std::string &out, std::string_view text) {
     out.reserve(out.size() + text.size());
+    std::size_t run = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
+        std::string_view replacement;
         if (c == '&') {
-            out += "&amp;";
+            replacement = "&amp;";
         } else if (c == '<') {
-            out += "&lt;";
+            replacement = "&lt;";
         } else if (c == '>' && i >= 2 && text[i - 1] == ']' && text[i - 2] == ']') {
-            out += "&gt;";
+            replacement = "&gt;";
         } else {
-            out += c;
+            continue;
         }
+        out.append(text.data() + run, i - run);
+        out.append(replacement);
+        run = i + 1;
     }
+    out.append(text.data() + run, text.size() - run);
 }

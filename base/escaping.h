@@ -33,7 +33,7 @@ bool XmlEscapingChanges(std::string_view text);
 // of `text` at `dst` and returns the end of what it wrote. It may scribble up
 // to kEscapeSlack bytes past that end, so `dst` needs XmlEscapedSize(text) +
 // kEscapeSlack bytes of room.
-inline constexpr std::size_t kEscapeSlack = 8;
+inline constexpr std::size_t kEscapeSlack = 16;
 char *WriteXmlEscaped(char *dst, std::string_view text);
 
 // A text for an attribute value of a built request, so that the parser reads
