@@ -26,6 +26,8 @@ TEST(SecureServe, SignedRequestsOverHttp) {
     };
     const std::string issuer = pki({"keygen", "--out", path("issuer")});
     EXPECT_EQ(ReadFile(path("issuer.pub")), issuer + "\n");
+    // PKCS#1 DER of a 1024-bit key (the check takes SubjectPublicKeyInfo too).
+    EXPECT_EQ(issuer.substr(0, 9), "MIGJAoGBA") << issuer;
     namespace fs = std::filesystem;
     EXPECT_EQ(fs::status(path("issuer.pem")).permissions(),
               fs::perms::owner_read | fs::perms::owner_write);
