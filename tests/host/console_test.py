@@ -12,7 +12,6 @@ import sys
 import tempfile
 import time
 import unittest
-import urllib.error
 import urllib.parse
 import urllib.request
 import xml.etree.ElementTree as ET
@@ -35,13 +34,13 @@ STATE = f'''<NorloServer><MessageLog>
 </MessageLog></NorloServer>'''
 
 
-def start_host(work, *options):
-    out = os.path.join(work, f'serve{len(options)}.out')
+def start_host(work):
+    out = os.path.join(work, 'serve.out')
     with open(out, 'w') as stdout:
         process = subprocess.Popen(
             [HOST, 'serve', '--listen', '127.0.0.1:0', '--config',
              f'{SOURCE}/examples/korvane-config.xml', '--events', f'{work}/events.jsonl',
-             '--trace-file', f'{work}/trace.log', *options],
+             '--trace-file', f'{work}/trace.log'],
             stdout=stdout, env={**os.environ, 'NORLO_SERVER_STATE': f'{work}/state.xml'})
     for _ in range(100):
         with open(out) as lines:
@@ -224,23 +223,12 @@ class Console(unittest.TestCase):
         violations = [e for e in self.browser.get_log('browser') if 'Content Security' in e['message']]
         self.assertEqual(violations, [])
 
-    def test_served_files_stay_on_this_host_and_can_be_turned_off(self):
+    def test_served_files_stay_on_this_host(self):
+        # Their headers, and the console turned off, are in the HTTP transcript.
         for path in ('/', '/console.js', '/console.css'):
             with urllib.request.urlopen(self.url + path) as answer:
                 body = answer.read().decode()
                 self.assertIsNone(re.search(r'(?i)\b(?:https?|ftp|wss?):|//[a-z0-9]', body), path)
-                self.assertIn("default-src 'none'", answer.headers['Content-Security-Policy'])
-                self.assertIn("frame-ancestors 'none'", answer.headers['Content-Security-Policy'])
-                self.assertEqual((answer.headers['X-Content-Type-Options'],
-                                  answer.headers['Referrer-Policy']), ('nosniff', 'no-referrer'))
-        process, url = start_host(self.work, '--no-console')
-        try:
-            with self.assertRaises(urllib.error.HTTPError) as refused:
-                urllib.request.urlopen(url + '/')
-            self.assertEqual((refused.exception.code, refused.exception.read()), (404, b'not found\n'))
-        finally:
-            process.terminate()
-            process.wait()
 
 
 if __name__ == '__main__':

@@ -210,16 +210,6 @@ class Package(unittest.TestCase):
         for event in old_events + new_events:
             self.assertRegex(event, r'^\{.*"Method":"Sample Age".*"Status":"Success".*\}$')
 
-    def test_query(self):
-        """One table through the unpacked host and plug-in, printed whole."""
-        query = run(os.path.join(ROOT, 'usr/bin/korvane-host'), 'query', 'Sample Age',
-                    '--config', os.path.join(ROOT, 'etc/korvane/korvane-config.xml'),
-                    '--format', 'csv',
-                    env={k: v for k, v in os.environ.items() if k != 'NORLO_SERVER_STATE'})
-        self.assertEqual(query.returncode, 0, query.stderr)
-        self.assertEqual(query.stdout,
-                         read(os.path.join(ARGS.source, 'tests/packaging/sample-age.csv')))
-
 
 def read(path):
     with open(path) as text:

@@ -12,7 +12,7 @@ inline constexpr long kExpiry = 1700000000;
 // The contents of a prepared file; the names are listed in material.cc.
 std::string Material(const std::string &name);
 std::string MaterialPath(const std::string &name);
-// Runs a shell command; its standard output, and its exit status in `status`.
-std::string Run(const std::string &command, int *status = nullptr);
+// Runs a shell command; its standard output.
+std::string Run(const std::string &command);
 
 }  // namespace sec
