@@ -111,7 +111,12 @@ TEST(Filter, RandomTablesKeepTheirOutcomes) {
                     data.m_predicates.push_back(random.MakePredicate());
                 } else {
                     Predicate &p = data.m_predicates[random.Roll(data.m_predicates.size())];
-                    p.atom = random.Atom(p.oper);
+                    if (random.Roll(2))
+                        p.atom = random.Atom(p.oper);
+                    else  // the same atom under the other kind of operator
+                        p.oper = p.oper == OPER_WITHINSET || p.oper == OPER_NOTINSET
+                                     ? OPER_LIKE
+                                     : OPER_WITHINSET;
                 }
             }
             const bool filtering = random.Roll(8) != 0;
