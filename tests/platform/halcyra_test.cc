@@ -230,6 +230,14 @@ TEST(HalcyraState, IndexOutsideACollectionGivesNoItem) {
     }
     EXPECT_EQ(sets->GetItemAt(2), nullptr);
     EXPECT_EQ(ErrorText(*sets), "HBKCollection::GetItemAt IDS_BADINDEX 2");
+    // Each look at the message log starts over.
+    int severity = 0, count = 0;
+    std::u16string date, source, description, extension;
+    for (int pass = 0; pass < 2; ++pass)
+        for (HBKMessageLog *log = server.GetMessageLog();
+             log->GetNextMessage(severity, date, source, description, extension);)
+            ++count;
+    EXPECT_EQ(count, 8);
     // A read-only server refuses changes and says so.
     HBKUser user(server.GetConid(), u"Zoë");
     EXPECT_EQ(user.SetActive(1), 0);
