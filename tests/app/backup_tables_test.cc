@@ -43,7 +43,7 @@ TEST(BackupTables, CasesGiveTheirGoldenOutputs) {
         traced = nt::ReadFile(dir.Path("pellog.log")).size();
         ++count;
     }
-    EXPECT_EQ(count, 24u);
+    EXPECT_EQ(count, 34u);
 }
 
 }  // namespace

@@ -97,33 +97,24 @@ std::string Element::Attribute(std::string_view key) const {
 
 namespace {
 
-std::string Utf8(const XMLCh *text, XMLSize_t length) {
-    xercesc::TranscodeToStr utf8(text, length, "UTF-8");
-    return reinterpret_cast<const char *>(utf8.str());
-}
 std::string Utf8(const XMLCh *text) {
-    return Utf8(text, xercesc::XMLString::stringLen(text));
+    xercesc::TranscodeToStr utf8(text, xercesc::XMLString::stringLen(text), "UTF-8");
+    return reinterpret_cast<const char *>(utf8.str());
 }
 
 class Collector : public xercesc::DefaultHandler {
   public:
     void startElement(const XMLCh *, const XMLCh *, const XMLCh *qname,
                       const xercesc::Attributes &attributes) override {
-        Element element{Utf8(qname), {}, {}};
+        Element element{Utf8(qname), {}};
         for (XMLSize_t i = 0; i < attributes.getLength(); ++i)
             element.attributes.emplace_back(Utf8(attributes.getQName(i)),
                                             Utf8(attributes.getValue(i)));
-        open.push_back(elements.size());
         elements.push_back(std::move(element));
-    }
-    void endElement(const XMLCh *, const XMLCh *, const XMLCh *) override { open.pop_back(); }
-    void characters(const XMLCh *chars, const XMLSize_t length) override {
-        if (!open.empty()) elements[open.back()].text += Utf8(chars, length);
     }
     void fatalError(const xercesc::SAXParseException &) override { failed = true; }
 
     std::vector<Element> elements;
-    std::vector<std::size_t> open;
     bool failed = false;
 };
 

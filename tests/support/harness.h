@@ -50,7 +50,6 @@ std::string UrlDecode(std::string_view text);
 struct Element {
     std::string name;
     std::vector<std::pair<std::string, std::string>> attributes;
-    std::string text;  // character data directly inside
     std::string Attribute(std::string_view key) const;
 };
 // The elements of an XML text in document order; empty if it is not well-formed.

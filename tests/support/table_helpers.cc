@@ -92,34 +92,6 @@ void Block(std::string &out, std::string_view text) {
     }
 }
 
-// A built request text read back: the same header, table and predicates (a
-// first predicate has no logic; "nologic" and "nooperator" have no name of
-// their own in a request; counts below 1 are not written).
-void ExpectReadBack(const std::string &text, const tslData &from, bool query, const char *table,
-                    const Predicate *const *sent) {
-    tslData expected("", "", "", "");
-    expected.m_envelope = from.m_envelope;
-    expected.m_portalVersion = query ? from.m_portalVersion : "2.0";
-    expected.m_sponsorVersion = query ? from.m_sponsorVersion : "2.0";
-    expected.m_sponsorName = from.m_sponsorName;
-    expected.m_portalLocation = query ? from.m_portalLocation : "";
-    expected.m_table = table;
-    expected.m_action = ACTION_SELECT;
-    expected.m_outputKind = OUTPUT_ALL;
-    for (std::size_t i = 0; sent[i] != nullptr; ++i) {
-        const Predicate &p = *sent[i];
-        expected.m_predicates.emplace_back(i == 0                ? LOGIC_NOLOGIC
-                                           : p.logic == LOGIC_OR ? LOGIC_OR
-                                                                 : LOGIC_AND,
-                                           std::max(p.lparen, 0), p.target,
-                                           p.oper == OPER_NOOPERATOR ? OPER_EQUAL : p.oper, p.atom,
-                                           std::max(p.rparen, 0));
-    }
-    int status = -1;
-    const std::string back = Dump(*Parse(text, false, &status));
-    EXPECT_EQ(back + std::to_string(status), Dump(expected) + "0") << text;
-}
-
 class Runner {
   public:
     std::string Run(const std::string &script) {
@@ -242,14 +214,10 @@ class Runner {
                                          p[5]),
                   tslData::BuildRequestText(d.m_envelope, sponsor, s(1), p)})
                 EXPECT_EQ(same, m_link);
-            ExpectReadBack(m_link, d, false, s(1), p);
         } else if (c == "query") {
             const Predicate *const *p = Predicates(t, 3);
-            const int32_t action = Code(t[1], tslUtil::ActionName, 5);
-            const std::string query =
-                d.BuildQuery(action, s(2), p[0], p[1], p[2], p[3], p[4], p[5]);
-            Block(m_out, query);
-            if (action == ACTION_SELECT) ExpectReadBack(query, d, true, s(2), p);
+            Block(m_out, d.BuildQuery(Code(t[1], tslUtil::ActionName, 5), s(2), p[0], p[1], p[2],
+                                      p[3], p[4], p[5]));
         } else if (c == "template" || c == "templatev") {
             std::vector<const char *> fields;
             for (std::size_t i = 7; !t[i].null; ++i) fields.push_back(s(i));
