@@ -60,6 +60,11 @@ bool IsFixedLabel(std::string_view label) {
 }  // namespace
 
 std::string InvokeLabel(std::string_view request, int32_t result, const std::string *response) {
+    // A describe answer carries no table; it is a success, not an error.
+    if (result == 0 && response != nullptr && response->find("<TBL_INFO>") == std::string::npos &&
+        response->find("<DESCRIPTION>") != std::string::npos &&
+        response->find("<ERROR>") == std::string::npos)
+        return "(describe)";
     if (result != 0 || response == nullptr || response->find("<TBL_INFO>") == std::string::npos)
         return "(error)";
     if (const std::size_t error = response->find("<ERROR>"); error != std::string::npos) {

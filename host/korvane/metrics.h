@@ -20,9 +20,10 @@ class Metrics {
         0.0001, 0.00025, 0.0005, 0.001, 0.0025, 0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1.0, 5.0};
     // Table labels name tables the plug-in answered. Every other invoke is
     // counted under one of these fixed labels, which take no table slot.
-    static constexpr std::array<std::string_view, 6> kFixedLabels = {
+    static constexpr std::array<std::string_view, 7> kFixedLabels = {
         "(unknown table)",    // the plug-in knows no table of the name asked for
         "(no table)",         // the request names no table
+        "(describe)",         // the plug-in described itself (admin action)
         "(unparsable)",       // the request could not be read
         "(doctype refused)",  // ... because it holds a DOCTYPE
         "(error)",            // any other error answer, or no answer
