@@ -3,8 +3,8 @@
 // gets the clause with its atoms and operators shuffled (same shape), as a
 // table whose parsed atoms went stale. Each must finish in time and without a
 // sanitizer report, and a refused clause must pass no record. The outcomes
-// themselves are checked against a literal model of the rule on random tables
-// in tests/result.
+// themselves are checked in tests/result, against outcomes on random tables
+// that a literal model of the rule worked out.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
