@@ -53,6 +53,17 @@ void WriteAll(int fd, const char *data, std::size_t size) {
     }
 }
 
+// The calling thread's gathered lines: plain data, so that a thread ending
+// after the library is gone runs no code of it.
+struct Batch {
+    int depth;
+    std::size_t size;
+    char bytes[PIPE_BUF];
+};
+thread_local Batch t_batch;
+
+void FlushBatch();
+
 class LogLock {
   public:
     explicit LogLock(bool shared = false) {
@@ -67,7 +78,24 @@ class LogLock {
     LogLock &operator=(const LogLock &) = delete;
 };
 
+void FlushBatch() {
+    if (t_batch.size == 0) return;
+    {
+        LogLock shared(true);
+        WriteAll(STDERR_FILENO, t_batch.bytes, t_batch.size);
+    }
+    t_batch.size = 0;
+}
+
 }  // namespace
+
+TslBatch::TslBatch() {
+    ++t_batch.depth;
+}
+
+TslBatch::~TslBatch() {
+    if (--t_batch.depth == 0) FlushBatch();
+}
 
 // pthread_t is an unsigned long on Linux; its low 32 bits keep the prefix at 20 characters.
 unsigned TslThreadId() {
@@ -105,10 +133,19 @@ void TslLog(int level, const char *format, ...) {
     const int current = g_level.load(std::memory_order_relaxed);
     const bool toFile = current == TSL_FILE;
     if (!toFile && total <= PIPE_BUF && g_sink.load(std::memory_order_relaxed) == nullptr) {
+        if (t_batch.depth > 0) {
+            if (t_batch.size + total > PIPE_BUF) FlushBatch();
+            std::memcpy(t_batch.bytes + t_batch.size, line, total);
+            t_batch.size += total;
+            if (level != TSL_TRACE) FlushBatch();
+            return;
+        }
         LogLock shared(true);
         WriteAll(STDERR_FILENO, line, total);
         return;
     }
+    // Whatever this thread gathered goes first, to keep its lines in order.
+    FlushBatch();
     LogLock lock;
     const int locked = g_level.load(std::memory_order_relaxed);
     if (!Passes(level, locked)) return;

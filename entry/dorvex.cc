@@ -106,6 +106,8 @@ extern "C" NORLOTESSEL_EXPORT int32_t Dorvex(const char *version, const char *te
                                              const char *action, uintptr_t arg1, uintptr_t arg2,
                                              uintptr_t arg3, uintptr_t arg4, uintptr_t arg5,
                                              uintptr_t arg6) {
+    // The trace lines of the call are written together when it returns.
+    TslBatch batch;
     try {
         const char *word = Safe(action);
         if (strcasecmp(word, "initialize") == 0)
