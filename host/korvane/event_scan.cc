@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "text_util.h"
+
 namespace korvane {
 
 namespace {
@@ -53,8 +55,8 @@ bool Expect(std::string_view text, std::size_t &at, std::string_view literal, st
 
 std::size_t Count(std::string_view text, std::string_view what) {
     std::size_t count = 0;
-    for (std::size_t at = text.find(what); at != std::string_view::npos;
-         at = text.find(what, at + 1))
+    for (std::size_t at = FindText(text, what); at != std::string_view::npos;
+         at = FindText(text, what, at + 1))
         ++count;
     return count;
 }
@@ -64,11 +66,12 @@ std::size_t Count(std::string_view text, std::string_view what) {
 bool ScanEventText(std::string_view text, RequestSummary &event) {
     event.table.clear();
     event.fields.clear();
-    if (text.substr(0, 5) != "<?xml" || text.find("<!") != std::string_view::npos) return false;
+    if (text.substr(0, 5) != "<?xml" || FindText(text, "<!") != std::string_view::npos)
+        return false;
     const std::string_view tail = "</where></select></tesselrequest>";
     if (text.size() < tail.size() || text.substr(text.size() - tail.size()) != tail) return false;
 
-    std::size_t at = text.find("<from>");
+    std::size_t at = FindText(text, "<from>");
     if (at == std::string_view::npos || Count(text, "<db ") != 1) return false;
     if (!Expect(text, at, "<from><db name=\"", &event.table, "\"/></from><where>")) return false;
 

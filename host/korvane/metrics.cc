@@ -61,14 +61,16 @@ bool IsFixedLabel(std::string_view label) {
 
 std::string InvokeLabel(std::string_view request, int32_t result, const std::string *response) {
     // A describe answer carries no table; it is a success, not an error.
-    if (result == 0 && response != nullptr && response->find("<TBL_INFO>") == std::string::npos &&
-        response->find("<DESCRIPTION>") != std::string::npos &&
-        response->find("<ERROR>") == std::string::npos)
+    if (result == 0 && response != nullptr &&
+        FindText(*response, "<TBL_INFO>") == std::string::npos &&
+        FindText(*response, "<DESCRIPTION>") != std::string::npos &&
+        FindText(*response, "<ERROR>") == std::string::npos)
         return "(describe)";
-    if (result != 0 || response == nullptr || response->find("<TBL_INFO>") == std::string::npos)
+    if (result != 0 || response == nullptr ||
+        FindText(*response, "<TBL_INFO>") == std::string::npos)
         return "(error)";
-    if (const std::size_t error = response->find("<ERROR>"); error != std::string::npos) {
-        if (response->find("<CODE>404</CODE>", error) == std::string::npos) return "(error)";
+    if (const std::size_t error = FindText(*response, "<ERROR>"); error != std::string::npos) {
+        if (FindText(*response, "<CODE>404</CODE>", error) == std::string::npos) return "(error)";
         return PeekTableName(request).empty() ? "(no table)" : "(unknown table)";
     }
     std::string table = AnsweredTableName(*response);

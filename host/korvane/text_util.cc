@@ -1,5 +1,7 @@
 #include "text_util.h"
 
+#include <string.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -145,12 +147,21 @@ std::string PeekTableName(std::string_view request) {
     return "";
 }
 
+std::size_t FindText(std::string_view text, std::string_view what, std::size_t from) {
+    if (from > text.size()) return std::string_view::npos;
+    if (what.empty()) return from;
+    const void *found = memmem(text.data() + from, text.size() - from, what.data(), what.size());
+    return found == nullptr
+               ? std::string_view::npos
+               : static_cast<std::size_t>(static_cast<const char *>(found) - text.data());
+}
+
 std::string AnsweredTableName(std::string_view response) {
-    const std::size_t info = response.find("<TBL_INFO>");
+    const std::size_t info = FindText(response, "<TBL_INFO>");
     if (info == std::string_view::npos) return "";
-    const std::size_t start = response.find("<NAME>", info);
+    const std::size_t start = FindText(response, "<NAME>", info);
     if (start == std::string_view::npos) return "";
-    const std::size_t end = response.find("</NAME>", start);
+    const std::size_t end = FindText(response, "</NAME>", start);
     if (end == std::string_view::npos) return "";
     return DecodeEntities(response.substr(start + 6, end - start - 6));
 }
