@@ -34,7 +34,7 @@ void AppendPredicateElements(std::string &out, const Predicate *const *predicate
 std::string BuildRequest(const RequestHeader &header, const char *table,
                          const Predicate *const *predicates) {
     std::string text;
-    text.reserve(512);
+    text.reserve(1024);  // a drill-down link fits
     if (header.declaration) text += "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>";
     if (header.envelope) {
         text += "<soap:Envelope xmlns:soap=\"";

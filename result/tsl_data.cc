@@ -19,6 +19,7 @@ namespace {
 template <typename T>
 std::vector<T *> CollectUntilNull(va_list list) {
     std::vector<T *> items;
+    items.reserve(8);
     for (;;) {
         T *item = va_arg(list, T *);
         items.push_back(item);
