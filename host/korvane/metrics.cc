@@ -60,20 +60,27 @@ bool IsFixedLabel(std::string_view label) {
 }  // namespace
 
 std::string InvokeLabel(std::string_view request, int32_t result, const std::string *response) {
-    // A describe answer carries no table; it is a success, not an error.
-    if (result == 0 && response != nullptr &&
-        FindText(*response, "<TBL_INFO>") == std::string::npos &&
-        FindText(*response, "<DESCRIPTION>") != std::string::npos &&
-        FindText(*response, "<ERROR>") == std::string::npos)
-        return "(describe)";
-    if (result != 0 || response == nullptr ||
-        FindText(*response, "<TBL_INFO>") == std::string::npos)
-        return "(error)";
-    if (const std::size_t error = FindText(*response, "<ERROR>"); error != std::string::npos) {
-        if (FindText(*response, "<CODE>404</CODE>", error) == std::string::npos) return "(error)";
+    if (result != 0 || response == nullptr) return "(error)";
+    const std::string_view text(*response);
+    const std::size_t info = FindText(text, "<TBL_INFO>");
+    if (info == std::string_view::npos) {
+        // A describe answer carries no table; it is a success, not an error.
+        return FindText(text, "<DESCRIPTION>") != std::string_view::npos &&
+                       FindText(text, "<ERROR>") == std::string_view::npos
+                   ? "(describe)"
+                   : "(error)";
+    }
+    // An error block follows the table information at once: the rest of a
+    // large response need not be searched.
+    const std::size_t infoEnd = FindText(text, "</TBL_INFO>", info);
+    std::string_view after =
+        infoEnd == std::string_view::npos ? text.substr(info) : text.substr(infoEnd);
+    after = after.substr(0, after.find("<COLS>"));
+    if (const std::size_t error = FindText(after, "<ERROR>"); error != std::string_view::npos) {
+        if (FindText(after, "<CODE>404</CODE>", error) == std::string_view::npos) return "(error)";
         return PeekTableName(request).empty() ? "(no table)" : "(unknown table)";
     }
-    std::string table = AnsweredTableName(*response);
+    std::string table = AnsweredTableName(text);
     if (!table.empty()) return table;
     return request.find("<!DOCTYPE") != std::string_view::npos ? "(doctype refused)"
                                                                : "(unparsable)";
