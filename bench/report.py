@@ -128,7 +128,9 @@ def main():
            "Written by `make bench` (and `make bench-http`, which adds the host against nginx)",
            "from one run of each benchmark on this machine. Each ratio is measured side by side",
            "within one run: both sides in the same process (or, for nginx, the same minute),",
-           "the best of the repetitions, since noise on a shared machine only ever adds time.", "",
+           "the best of the repetitions, since noise on a shared machine only ever adds time",
+           "(throughput of two threads against one: the median repetition; the host against",
+           "nginx: the median of five rounds taken in turns).", "",
            "## Machine", ""] + machine() + [""]
     out += ["## Ratios", "", "| measure | value | target | |", "|---|---|---|---|"]
     found = False
@@ -138,7 +140,8 @@ def main():
             out.append(f"| *{title}: not run* | | | |")
             continue
         with open(path, encoding="utf-8", errors="replace") as file:
-            rows = ratio_rows(file.read())
+            # Colour codes, should a benchmark have written any, are not text.
+            rows = ratio_rows(re.sub(r"\x1b\[[0-9;]*m", "", file.read()))
         for what, value, target, met in rows:
             found = True
             out.append(f"| {title}: {what} | {value} | {target} | {met} |")
@@ -156,6 +159,11 @@ def main():
         image = plot(points, docs)
         if image:
             out += ["", f"![Message log invoke time against rows]({image})"]
+    # What the figures mean, and why a target is missed: written by hand.
+    notes = os.path.join(os.path.dirname(os.path.abspath(__file__)), "performance-notes.md")
+    if os.path.exists(notes):
+        with open(notes, encoding="utf-8") as file:
+            out += ["", file.read().rstrip()]
     with open(os.path.join(docs, "performance.md"), "w", encoding="utf-8") as file:
         file.write("\n".join(out) + "\n")
     print("report: wrote " + os.path.join(docs, "performance.md"))
