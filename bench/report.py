@@ -52,7 +52,7 @@ def command_output(args):
         return ""
 
 
-def machine():
+def machine(results):
     model = ""
     for line in command_output(["lscpu"]).splitlines():
         if line.startswith("Model name:"):
@@ -68,9 +68,18 @@ def machine():
         f"- Memory: {memory} GiB",
         f"- Kernel: {platform.release()}",
         f"- Compiler: {compiler[0] if compiler else 'unknown'} (Release build)",
-        f"- Commit: {command_output(['git', 'rev-parse', '--short', 'HEAD']) or 'unknown'}",
-        f"- Taken: {command_output(['date', '-u', '+%Y-%m-%d %H:%M UTC'])}",
+        f"- Commit: {taken_at(results, 'commit.txt') or 'unknown'}",
+        f"- Taken: {taken_at(results, 'taken.txt') or 'unknown'}",
     ]
+
+
+def taken_at(results, name):
+    """What bench/run.sh noted about the run (commit, time), not about today."""
+    path = os.path.join(results, name)
+    if not os.path.exists(path):
+        return ""
+    with open(path, encoding="utf-8") as file:
+        return file.read().strip()
 
 
 def sweep(results):
@@ -131,7 +140,7 @@ def main():
            "the best of the repetitions, since noise on a shared machine only ever adds time",
            "(throughput of two threads against one: the median repetition; the host against",
            "nginx: the median of five rounds taken in turns).", "",
-           "## Machine", ""] + machine() + [""]
+           "## Machine", ""] + machine(results) + [""]
     out += ["## Ratios", "", "| measure | value | target | |", "|---|---|---|---|"]
     found = False
     for name, title in SOURCES:

@@ -7,6 +7,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$1"
 results="$build/results"
 mkdir -p "$results"
+git -C "$root" rev-parse --short HEAD >"$results/commit.txt" 2>/dev/null || echo unknown >"$results/commit.txt"
+date -u '+%Y-%m-%d %H:%M UTC' >"$results/taken.txt"
 for bench in "$build"/bench/*_bench; do
     name="$(basename "$bench")"
     echo "== $bench"
