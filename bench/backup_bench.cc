@@ -87,15 +87,27 @@ std::string Request(const char *table) {
            "\"/></from></select></tesselrequest>";
 }
 
-std::string Invoke(const std::string &request) {
+// One "invoke" of `request`: the response block (null: none) and its length;
+// the block goes back with Free.
+char *CallInvoke(const std::string &request, uint32_t &length) {
     char *response = nullptr;
-    uint32_t length = static_cast<uint32_t>(request.size());
+    length = static_cast<uint32_t>(request.size());
     Plugin().Call(
         kVersion, kName, kDispatch, "invoke", reinterpret_cast<uintptr_t>(request.c_str()),
         reinterpret_cast<uintptr_t>(&response), 0, reinterpret_cast<uintptr_t>("127.0.0.1"), 0,
         reinterpret_cast<uintptr_t>(&length));
-    std::string text = response ? std::string(response, length) : std::string();
+    return response;
+}
+
+void Free(char *response) {
     Plugin().Call(kVersion, kName, kDispatch, "free", reinterpret_cast<uintptr_t>(response));
+}
+
+std::string Invoke(const std::string &request) {
+    uint32_t length = 0;
+    char *response = CallInvoke(request, length);
+    std::string text = response ? std::string(response, length) : std::string();
+    Free(response);
     return text;
 }
 
@@ -122,14 +134,10 @@ void Select(const benchmark::State &state, std::string &request, long &rows) {
 // Invokes `request` once per iteration; each answer must be `size` bytes.
 void TimeInvokes(benchmark::State &state, const std::string &request, std::size_t size) {
     for (auto _ : state) {
-        char *response = nullptr;
-        uint32_t length = static_cast<uint32_t>(request.size());
-        Plugin().Call(
-            kVersion, kName, kDispatch, "invoke", reinterpret_cast<uintptr_t>(request.c_str()),
-            reinterpret_cast<uintptr_t>(&response), 0, reinterpret_cast<uintptr_t>("127.0.0.1"), 0,
-            reinterpret_cast<uintptr_t>(&length));
+        uint32_t length = 0;
+        char *response = CallInvoke(request, length);
         if (response == nullptr || length != size) state.SkipWithError("unexpected response");
-        Plugin().Call(kVersion, kName, kDispatch, "free", reinterpret_cast<uintptr_t>(response));
+        Free(response);
     }
 }
 
@@ -210,7 +218,13 @@ BENCHMARK(BM_MessageLogRows)
     ->ArgName("rows")
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
-    ->Arg(1000)->Arg(3162)->Arg(10000)->Arg(31623)->Arg(100000)->Arg(316228)->Arg(1000000);
+    ->Arg(1000)
+    ->Arg(3162)
+    ->Arg(10000)
+    ->Arg(31623)
+    ->Arg(100000)
+    ->Arg(316228)
+    ->Arg(1000000);
 
 // Keeps the best time of each run so that main can print the ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
