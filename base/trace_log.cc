@@ -62,8 +62,6 @@ struct Batch {
 };
 thread_local Batch t_batch;
 
-void FlushBatch();
-
 class LogLock {
   public:
     explicit LogLock(bool shared = false) {

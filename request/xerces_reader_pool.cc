@@ -87,9 +87,6 @@ constexpr XMLSize_t kEntityExpansionLimit = 1000;
 constexpr std::size_t kMaxPooled = 64;
 
 std::mutex g_poolMutex;
-// Process-wide state stays trivially destructible: at process exit, static
-// destructors may run before the library's unload hook, which drains the pool.
-// Owned pointers are adopted into ReaderPtr / unique_ptr whenever they move.
 // A reader goes back, when it can, to the thread that used it last: the
 // memory a reader holds then stays with the heap of the thread that made it,
 // instead of every parse freeing memory of another thread's heap, which makes
@@ -99,6 +96,10 @@ struct Pooled {
     KeptBlocks *memory;
     pthread_t lastUser;
 };
+
+// Process-wide state stays trivially destructible: at process exit, static
+// destructors may run before the library's unload hook, which drains the pool.
+// Owned pointers are adopted into ReaderPtr / unique_ptr whenever they move.
 Pooled g_pool[kMaxPooled] = {};         // guarded by g_poolMutex
 std::size_t g_pooled = 0;               // guarded by g_poolMutex
 SecurityManager *g_security = nullptr;  // guarded by g_poolMutex
